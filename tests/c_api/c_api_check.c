@@ -1,0 +1,61 @@
+/* Compiled as C against the public header and linked with the import
+ * library: proves both are usable by a plain C host. */
+#include <stdio.h>
+#include <string.h>
+
+#include "vocora.h"
+
+static int sm_iMessages;
+static char sm_szLast[256];
+static int32_t sm_lLastLevel;
+
+static void VOCORA_CALL OnLog(void* pContext, int32_t lLevel, const char* pszFile,
+                              uint32_t ulLine, const char* pszFunction, const char* pszFormat,
+                              va_list vaArgs)
+{
+    (void)pContext;
+    (void)pszFile;
+    (void)ulLine;
+    (void)pszFunction;
+    ++sm_iMessages;
+    sm_lLastLevel = lLevel;
+    vsnprintf(sm_szLast, sizeof sm_szLast, pszFormat, vaArgs);
+}
+
+static int Expect(int bOk, const char* pszWhat)
+{
+    if (!bOk) {
+        fprintf(stderr, "FAIL: %s (last message: \"%s\")\n", pszWhat, sm_szLast);
+    }
+    return bOk ? 0 : 1;
+}
+
+int main(void)
+{
+    int iFailures = 0;
+    AudioParam stParam = {8000, 1, 16, 0};
+    VocoraPlayHandle hPlay = NULL;
+
+    iFailures += Expect(Vocora_SetLogCB(OnLog) == VOCORA_OK, "installing the log callback");
+    iFailures += Expect(Vocora_SetLogLevel(VOCORA_LOG_INFO) == VOCORA_OK, "setting the level");
+    iFailures += Expect(Vocora_GlobalInit() == VOCORA_OK, "first Vocora_GlobalInit");
+    iFailures += Expect(sm_iMessages == 1 && sm_lLastLevel == VOCORA_LOG_INFO &&
+                            strncmp(sm_szLast, "Vocora Build Date: ", 19) == 0,
+                        "the banner at level 4");
+    iFailures += Expect(Vocora_GlobalInit() == VOCORA_OK, "second Vocora_GlobalInit");
+    iFailures += Expect(sm_iMessages == 2 && strcmp(sm_szLast, "Vocora Is Inited .") == 0,
+                        "the repeated-init notice");
+    iFailures += Expect(Vocora_CreatePlayDec(&stParam, NULL) == VOCORA_ERR_INVALID_ARG &&
+                            strcmp(sm_szLast, "phAudioPlayDec Can't Be NULL.") == 0,
+                        "a null handle address is rejected");
+    iFailures += Expect(Vocora_CreatePlayDec(&stParam, &hPlay) != VOCORA_OK || hPlay != NULL,
+                        "a reported success comes with a handle");
+    if (hPlay != NULL) {
+        iFailures += Expect(Vocora_DestoryPlayDec(hPlay) == VOCORA_OK, "destroying the handle");
+    }
+    iFailures += Expect(Vocora_Cleanup() == VOCORA_OK, "Vocora_Cleanup");
+    if (iFailures == 0) {
+        puts("the C interface works");
+    }
+    return iFailures == 0 ? 0 : 1;
+}
