@@ -28,7 +28,7 @@ create_prefix() {
     log "creating Wine prefix $WINEPREFIX"
     mkdir -p "$VOCORA_RIG"
     rm -rf "$WINEPREFIX"
-    wineboot --init >/dev/null 2>&1
+    wineboot --init </dev/null >/dev/null 2>&1
     # No X server: top-level windows need the null graphics driver.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
     wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null
@@ -57,7 +57,7 @@ set-default-source $VOCORA_MIC
 PA
         pulseaudio --daemonize=yes --system=false -n -F "$VOCORA_RIG/sound.pa" \
             --exit-idle-time=-1 --use-pid-file=yes \
-            --log-target="file:$VOCORA_RIG/pulse.log"
+            --log-target="file:$VOCORA_RIG/pulse.log" </dev/null >/dev/null 2>&1
         local i
         for i in $(seq 50); do
             pactl info >/dev/null 2>&1 && break
@@ -68,7 +68,7 @@ PA
     # A silent stream keeps the output sink running; without one the
     # recording of the sink's monitor has gaps.
     if ! pid_alive "$VOCORA_RIG/silence.pid"; then
-        pacat --playback --raw --device="$VOCORA_SINK" /dev/zero >/dev/null 2>&1 &
+        pacat --playback --raw --device="$VOCORA_SINK" /dev/zero </dev/null >/dev/null 2>&1 &
         echo $! > "$VOCORA_RIG/silence.pid"
     fi
 }
@@ -76,8 +76,9 @@ PA
 start_wineserver() {
     # A persistent server and one warm-up program: every later program then
     # starts in a fraction of a second instead of seconds.
-    wineserver -p
-    wine cmd /c exit 0 >/dev/null 2>&1
+    # (Daemons get no terminal streams: they must not hold a caller's pipe open.)
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 }
 
 install_packages
