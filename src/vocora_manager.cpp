@@ -1,54 +1,100 @@
 #include "vocora_manager.h"
 
+#include <new>
+
+#include "common/audio_base.h"
+#include "directsound/directsoundplay.h"
+#include "log/log.h"
+
 uint32_t sm_bUseDirectSoundPlay = 0;
 uint32_t sm_bUseAecCapture = 0;
 uint32_t sm_bForceUseWaveout = 0;
 
-// No playback or capture backend is built into the library yet: initialisation
-// finds nothing usable, no handle can be created, and every handle call says
-// so instead of pretending to work.
+namespace {
+
+CAudioPlayBase* PlayDevice(VocoraPlayHandle hAudioPlayDec)
+{
+    return reinterpret_cast<CAudioPlayBase*>(hAudioPlayDec);
+}
+
+}  // namespace
 
 uint32_t Vocora_Init_Wrapper()
 {
+    if (DirectSoundInit() == VOCORA_OK) {
+        sm_bUseDirectSoundPlay = 1;
+    }
+    // Echo-cancelling and DirectSound capture are not built into the library
+    // yet: initialisation reports that no capture backend is available.
     return VOCORA_ERR_NOT_AVAILABLE;
 }
 
-void Vocora_Cleanup_Wrapper() {}
-
-uint32_t Vocora_CreatePlayDec_Wrapper(const AudioParam*, VocoraPlayHandle*)
+void Vocora_Cleanup_Wrapper()
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    DirectSoundCleanup();
 }
 
-uint32_t Vocora_DestoryPlayDec_Wrapper(VocoraPlayHandle)
+uint32_t Vocora_CreatePlayDec_Wrapper(const AudioParam* pstAudioParam,
+                                      VocoraPlayHandle* phAudioPlayDec)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    if (sm_bUseDirectSoundPlay != 1 || sm_bForceUseWaveout != 0) {
+        // The waveOut player is not built into the library yet.
+        return VOCORA_ERR_NOT_AVAILABLE;
+    }
+    CAudioPlayBase* poSoundPlay = new (std::nothrow) CDirectSoundPlay();
+    if (poSoundPlay == nullptr) {
+        VOCORA_LOG_NULL("Vocora_CreatePlayDec_Wrapper", "poSoundPlay");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    const uint32_t ulResult = poSoundPlay->Init(pstAudioParam);
+    if (ulResult != VOCORA_OK) {
+        delete poSoundPlay;
+        return ulResult;
+    }
+    *phAudioPlayDec = reinterpret_cast<VocoraPlayHandle>(poSoundPlay);
+    return VOCORA_OK;
 }
 
-uint32_t Vocora_PlayStart_Wrapper(VocoraPlayHandle)
+uint32_t Vocora_DestoryPlayDec_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    CAudioPlayBase* poSoundPlay = PlayDevice(phAudioPlayDec);
+    poSoundPlay->Stop();
+    const uint32_t ulResult = poSoundPlay->Close();
+    delete poSoundPlay;
+    return ulResult;
 }
 
-uint32_t Vocora_PlayStop_Wrapper(VocoraPlayHandle)
+uint32_t Vocora_PlayStart_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    return PlayDevice(phAudioPlayDec)->Start();
 }
 
-uint32_t Vocora_Play_Wrapper(VocoraPlayHandle, uint8_t*, uint32_t)
+uint32_t Vocora_PlayStop_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    return PlayDevice(phAudioPlayDec)->Stop();
 }
 
-uint32_t Vocora_SetPlayVolume_Wrapper(VocoraPlayHandle, uint32_t)
+uint32_t Vocora_Play_Wrapper(VocoraPlayHandle phAudioPlayDec, uint8_t* pucData,
+                             uint32_t ulLength)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    return PlayDevice(phAudioPlayDec)->Play(pucData, ulLength);
 }
 
-uint32_t Vocora_GetPlayVolume_Wrapper(VocoraPlayHandle, int32_t*)
+uint32_t Vocora_SetPlayVolume_Wrapper(VocoraPlayHandle phAudioPlayDec, uint32_t ulVolume)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    return PlayDevice(phAudioPlayDec)->SetVolume(ulVolume);
 }
+
+uint32_t Vocora_GetPlayVolume_Wrapper(VocoraPlayHandle phAudioPlayDec, int32_t* plVolume)
+{
+    int32_t lVolume = 0;
+    const uint32_t ulResult = PlayDevice(phAudioPlayDec)->GetVolume(&lVolume);
+    *plVolume = lVolume;
+    return ulResult;
+}
+
+// No capture backend is built into the library yet: no capture handle can be
+// created, and every capture call says so instead of pretending to work.
 
 uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam*, uint32_t, VocoraCaptureHandle*)
 {

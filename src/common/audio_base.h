@@ -7,9 +7,10 @@
 
 #include <cstdint>
 
+#include "common/platform.h"
 #include "vocora.h"
 
-class CAudioPlayBase {
+class CAudioPlayBase : public CPlatformAllocated {
 public:
     virtual ~CAudioPlayBase() = default;
     virtual uint32_t Init(const AudioParam* pstAudioParam) = 0;
@@ -22,7 +23,7 @@ public:
     virtual uint32_t Close() = 0;
 };
 
-class CAudioCaptureBase {
+class CAudioCaptureBase : public CPlatformAllocated {
 public:
     virtual ~CAudioCaptureBase() = default;
     virtual uint32_t Init(const AudioParam* pstAudioParam) = 0;

@@ -11,6 +11,9 @@
 #include <propidl.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
 
 struct PlatformApi {
     // kernel32
@@ -74,5 +77,32 @@ const PlatformApi& PlatformDefaults();
 // Installs pstApi (which must outlive its use), or the real functions for null.
 // Only while no library thread is running.
 void Platform_Install(const PlatformApi* pstApi);
+
+// Objects and buffers come from the platform's allocator without throwing, so
+// that a failed allocation is an ordinary result, and one tests can provoke.
+class CPlatformAllocated {
+public:
+    static void* operator new(size_t ulSize, const std::nothrow_t&) noexcept
+    {
+        return Platform().pfnMalloc(ulSize);
+    }
+    static void operator delete(void* pObject) noexcept { Platform().pfnFree(pObject); }
+    static void operator delete(void* pObject, const std::nothrow_t&) noexcept
+    {
+        Platform().pfnFree(pObject);
+    }
+    static void* operator new(size_t) = delete;
+};
+
+struct PlatformFree {
+    void operator()(uint8_t* pucBuffer) const { Platform().pfnFree(pucBuffer); }
+};
+using CPlatformBuffer = std::unique_ptr<uint8_t[], PlatformFree>;
+
+// Empty when the allocation fails.
+inline CPlatformBuffer AllocatePlatformBuffer(size_t ulSize)
+{
+    return CPlatformBuffer(static_cast<uint8_t*>(Platform().pfnMalloc(ulSize)));
+}
 
 #endif

@@ -1,0 +1,544 @@
+#include "directsound/directsoundplay.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "log/log.h"
+
+HMODULE sm_hDSoundModule = nullptr;
+PfnDirectSoundCreate8 sm_pfnDirectSoundCreate8 = nullptr;
+IDirectSound8* sm_gpDSound = nullptr;
+
+namespace {
+
+// IDirectSoundBuffer8, spelled out so that no GUID library is needed.
+const GUID kIidDirectSoundBuffer8 = {
+    0x6825a449, 0x7524, 0x4d82, {0x92, 0x0f, 0x50, 0xe3, 0x6a, 0xb3, 0xab, 0x1e}};
+
+constexpr uint32_t kulMinBufferBytes = 4;
+constexpr uint32_t kulMaxBufferBytes = 0x0FFFFFFF;
+
+int32_t VolumeToAttenuation(int32_t lVolume)
+{
+    if (lVolume > 255) {
+        return DSBVOLUME_MAX;
+    }
+    if (lVolume <= 0) {
+        return DSBVOLUME_MIN;
+    }
+    return static_cast<int32_t>(2000.0 * std::log10(static_cast<double>(lVolume) / 255.0));
+}
+
+// The exponent is rounded to single precision and the power taken there: that
+// is what makes every volume 1..255 read back as it was set.
+int32_t AttenuationToVolume(int32_t lAttenuation)
+{
+    const float fExponent = static_cast<float>(static_cast<double>(lAttenuation) / 2000.0);
+    const float fRatio = std::pow(10.0f, fExponent);
+    return static_cast<int32_t>(255.0 * static_cast<double>(fRatio));
+}
+
+}  // namespace
+
+const char* DirectSoundErrorText(HRESULT hr)
+{
+    switch (static_cast<uint32_t>(hr)) {
+    case 0x80004001: return "Function not supported";
+    case 0x80004002: return "Unsupported interface -- Is DirectX 8.0 or later installed?";
+    case 0x8007000E: return "Out of memory";
+    case 0x80070057: return "Invalid parameter";
+    case 0x8878000A: return "Audio device in use";
+    case 0x8878001E: return "Control requested is not available";
+    case 0x88780032: return "Invalid call for the current state";
+    case 0x88780046: return "Caller doesn't have priority";
+    case 0x88780064: return "Unsupported audio format";
+    case 0x88780078: return "No audio device found";
+    case 0x88780096: return "Mixing buffer was lost";
+    default: return "Unknown DirectSound error";
+    }
+}
+
+uint32_t DirectSoundLoadLibrary()
+{
+    sm_hDSoundModule = Platform().pfnLoadLibraryA("DSOUND.DLL");
+    if (sm_hDSoundModule == nullptr) {
+        return VOCORA_ERR_NOT_AVAILABLE;
+    }
+    sm_pfnDirectSoundCreate8 = reinterpret_cast<PfnDirectSoundCreate8>(
+        reinterpret_cast<void*>(Platform().pfnGetProcAddress(sm_hDSoundModule, "DirectSoundCreate8")));
+    if (sm_pfnDirectSoundCreate8 == nullptr) {
+        DirectSoundFreeLibrary();
+        return VOCORA_ERR_NOT_AVAILABLE;
+    }
+    return VOCORA_OK;
+}
+
+uint32_t DirectSoundFreeLibrary()
+{
+    if (sm_gpDSound != nullptr) {
+        sm_gpDSound->Release();
+        sm_gpDSound = nullptr;
+    }
+    sm_pfnDirectSoundCreate8 = nullptr;
+    if (sm_hDSoundModule != nullptr) {
+        Platform().pfnFreeLibrary(sm_hDSoundModule);
+        sm_hDSoundModule = nullptr;
+    }
+    return VOCORA_OK;
+}
+
+uint32_t DirectSoundInit()
+{
+    // A repeated initialisation keeps what an earlier one set up: the device
+    // object stays the one every existing player was created from, and the
+    // module is never loaded twice.
+    if (sm_gpDSound != nullptr) {
+        return VOCORA_OK;
+    }
+    if (sm_pfnDirectSoundCreate8 == nullptr && DirectSoundLoadLibrary() != VOCORA_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundInit",
+                   "DirectSoundInit Failed, system unspport  dsound to play and capture, use other");
+        return VOCORA_ERR_NOT_AVAILABLE;
+    }
+    HRESULT hr = sm_pfnDirectSoundCreate8(nullptr, &sm_gpDSound, nullptr);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundInit",
+                   "DirectSoundInit Failed, DirectSoundCreate8 failed(retcode:%d, errormsg:%s).",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        // A success code other than DS_OK may still have handed out an object.
+        if (sm_gpDSound != nullptr) {
+            sm_gpDSound->Release();
+            sm_gpDSound = nullptr;
+        }
+        return VOCORA_PLAY_ERR_CREATE_DEVICE;
+    }
+    hr = sm_gpDSound->SetCooperativeLevel(Platform().pfnGetDesktopWindow(), DSSCL_NORMAL);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundInit",
+                   "DirectSoundInit Failed, SetCooperativeLevel failed(retcode:%d, errormsg:%s)",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        sm_gpDSound->Release();
+        sm_gpDSound = nullptr;
+        return VOCORA_PLAY_ERR_COOPERATIVE_LEVEL;
+    }
+    return VOCORA_OK;
+}
+
+uint32_t DirectSoundCleanup()
+{
+    return DirectSoundFreeLibrary();
+}
+
+CDirectSoundPlay::CDirectSoundPlay() = default;
+
+CDirectSoundPlay::~CDirectSoundPlay()
+{
+    Close();
+}
+
+uint32_t CDirectSoundPlay::Init(const AudioParam* pstAudioParam)
+{
+    if (sm_gpDSound == nullptr) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::Init", "sm_gpDSound");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    WAVEFORMATEX stFormat = {};
+    stFormat.wFormatTag = WAVE_FORMAT_PCM;
+    stFormat.nChannels = static_cast<WORD>(pstAudioParam->ulChannels);
+    stFormat.nSamplesPerSec = pstAudioParam->ulSampleRate;
+    stFormat.wBitsPerSample = static_cast<WORD>(pstAudioParam->ulBitsPerSample);
+    stFormat.nBlockAlign = static_cast<WORD>(stFormat.nChannels * (stFormat.wBitsPerSample / 8));
+    stFormat.nAvgBytesPerSec = stFormat.nSamplesPerSec * stFormat.nBlockAlign;
+    stFormat.cbSize = 0;
+    VOCORA_LOG(VOCORA_LOG_INFO, "CDirectSoundPlay::Init",
+               "CDirectSoundPlay::Init Channels(%d) SampleRate(%d) BitsPerSample(%d).",
+               pstAudioParam->ulChannels, pstAudioParam->ulSampleRate,
+               pstAudioParam->ulBitsPerSample);
+
+    while (m_ulFramesPerBlock < m_ulSampleRate / 1000 * 46) {
+        m_ulFramesPerBlock *= 2;
+    }
+    const uint64_t ullBlock =
+        pstAudioParam->ulDataLen != 0
+            ? pstAudioParam->ulDataLen
+            : uint64_t{pstAudioParam->ulBitsPerSample / 8} * pstAudioParam->ulChannels *
+                  m_ulFramesPerBlock;
+    if (ullBlock == 0) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                   "CDirectSoundPlay::Init Failed, Data len is 0.");
+        return VOCORA_ERR_ZERO_BLOCK;
+    }
+    const uint64_t ullBufferBytes = kulBlocksInBuffer * ullBlock;
+    if (ullBufferBytes < kulMinBufferBytes || ullBufferBytes > kulMaxBufferBytes) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                   "CDirectSoundPlay::Init Failed, Sound buffer size must be between %d and %d",
+                   static_cast<int>(kulMinBufferBytes), static_cast<int>(kulMaxBufferBytes));
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    const auto ulBlock = static_cast<uint32_t>(ullBlock);
+
+    m_ulPcmDataBufferSize = kulBlocksStaged * ulBlock;
+    m_pucPcmDataBuffer = AllocatePlatformBuffer(m_ulPcmDataBufferSize);
+    if (!m_pucPcmDataBuffer) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                   "CDirectSoundPlay::Init Failed, malloc pcm data buffer fail.");
+        ReleaseBuffers();
+        return VOCORA_ERR_NO_MEMORY;
+    }
+    m_pucPcmReadBuffer = AllocatePlatformBuffer(ulBlock);
+    if (!m_pucPcmReadBuffer) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                   "CDirectSoundPlay::Init Failed, malloc pcm read buffer fail.");
+        ReleaseBuffers();
+        return VOCORA_ERR_NO_MEMORY;
+    }
+
+    m_stBufferDesc = {};
+    m_stBufferDesc.dwSize = sizeof m_stBufferDesc;
+    m_stBufferDesc.dwFlags = DSBCAPS_CTRLVOLUME | DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2;
+    m_stBufferDesc.dwBufferBytes = static_cast<DWORD>(ullBufferBytes);
+    m_stBufferDesc.lpwfxFormat = &stFormat;
+    CComPtr<IDirectSoundBuffer> pBuffer;
+    HRESULT hr = sm_gpDSound->CreateSoundBuffer(&m_stBufferDesc, pBuffer.Put(), nullptr);
+    // The format lives only during this call.
+    m_stBufferDesc.lpwfxFormat = nullptr;
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                   "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        ReleaseBuffers();
+        return VOCORA_PLAY_ERR_NO_DEVICE;
+    }
+    hr = pBuffer->QueryInterface(kIidDirectSoundBuffer8,
+                                 reinterpret_cast<void**>(m_pSoundBuffer.Put()));
+    pBuffer.Reset();
+    if (hr != S_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                   "CDirectSoundPlay::Init Failed, QueryInterface Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        ReleaseBuffers();
+        return VOCORA_PLAY_ERR_NO_DEVICE;
+    }
+    m_ulBlockSize = ulBlock;
+    return VOCORA_OK;
+}
+
+void CDirectSoundPlay::ReleaseBuffers()
+{
+    m_pucPcmDataBuffer.reset();
+    m_pucPcmReadBuffer.reset();
+    m_pSoundBuffer.Reset();
+}
+
+uint32_t CDirectSoundPlay::Start()
+{
+    if (!m_pSoundBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::Start", "m_pSoundBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    // Already started: one play thread owns the sound buffer, a second would
+    // race it over the cursor and the staging queue, so this changes nothing.
+    if (m_hPlayThread != nullptr) {
+        return VOCORA_OK;
+    }
+    HRESULT hr = m_pSoundBuffer->SetCurrentPosition(0);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
+                   "CDirectSoundPlay::Start Failed, SetCurrentPosition Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_SET_POSITION;
+    }
+    hr = m_pSoundBuffer->Play(0, 0, DSBPLAY_LOOPING);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
+                   "CDirectSoundPlay::Start Failed, Play Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_PLAY;
+    }
+    hr = m_pSoundBuffer->SetVolume(m_lVolume);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
+                   "CDirectSoundPlay::Start Failed, SetVolume Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_SET_VOLUME;
+    }
+    m_ulPlayBlock = 0;
+    m_bRunning = 1;
+    m_hPlayThread = reinterpret_cast<HANDLE>(
+        Platform().pfnBeginThreadEx(nullptr, 0, &CDirectSoundPlay::SoundPlayThreadProc, this, 0,
+                                    nullptr));
+    if (m_hPlayThread == nullptr) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
+                   "CDirectSoundPlay::Start Failed, ZUVI_SDK_thr_create SoundPlay failed");
+        m_pSoundBuffer->Stop();
+        m_bRunning = 0;
+        return VOCORA_PLAY_ERR_NOT_STARTED;
+    }
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::Stop()
+{
+    m_bRunning = 0;
+    if (m_hPlayThread != nullptr) {
+        Platform().pfnWaitForSingleObject(m_hPlayThread, INFINITE);
+        Platform().pfnCloseHandle(m_hPlayThread);
+        m_hPlayThread = nullptr;
+    }
+    if (m_pSoundBuffer) {
+        m_pSoundBuffer->Stop();
+    }
+    std::lock_guard<std::mutex> oLock(m_mtxPcmBuffer);
+    m_ulReadPos = 0;
+    m_ulWritePos = 0;
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::Close()
+{
+    Stop();
+    std::lock_guard<std::mutex> oLock(m_mtxPcmBuffer);
+    ReleaseBuffers();
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::Play(uint8_t* pucData, uint32_t ulLength)
+{
+    if (!m_pSoundBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::Play", "m_pSoundBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    if (pucData == nullptr) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::Play", "pucData");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    if (m_bRunning == 0) {
+        return VOCORA_ERR_NOT_AVAILABLE;
+    }
+    const uint32_t ulResult = WriteAudioData(pucData, ulLength);
+    if (ulResult == VOCORA_OK || ulResult == VOCORA_PLAY_STAGING_LOW ||
+        ulResult == VOCORA_PLAY_STAGING_HIGH) {
+        return VOCORA_OK;
+    }
+    VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Play",
+               "CDirectSoundPlay::Play Failed, WriteAudioData Failed, Error:[0x%x].", ulResult);
+    return ulResult;
+}
+
+uint32_t CDirectSoundPlay::SetVolume(uint32_t ulVolume)
+{
+    if (!m_pSoundBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::SetVolume", "m_pSoundBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    const int32_t lAttenuation = VolumeToAttenuation(static_cast<int32_t>(ulVolume));
+    const HRESULT hr = m_pSoundBuffer->SetVolume(lAttenuation);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::SetVolume",
+                   "CDirectSoundPlay::SetVolume Failed, SetVolume Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_SET_VOLUME;
+    }
+    m_lVolume = lAttenuation;
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::GetVolume(int32_t* plVolume)
+{
+    if (!m_pSoundBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::GetVolume", "m_pSoundBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    LONG lAttenuation = 0;
+    const HRESULT hr = m_pSoundBuffer->GetVolume(&lAttenuation);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::GetVolume",
+                   "CDirectSoundPlay::GetVolume Failed, GetVolume Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_GET_VOLUME;
+    }
+    m_lVolume = lAttenuation;
+    *plVolume = AttenuationToVolume(lAttenuation);
+    return VOCORA_OK;
+}
+
+unsigned __stdcall CDirectSoundPlay::SoundPlayThreadProc(void* pArgument)
+{
+    if (pArgument != nullptr) {
+        static_cast<CDirectSoundPlay*>(pArgument)->PlayThread();
+    }
+    return 0;
+}
+
+uint32_t CDirectSoundPlay::PlayThread()
+{
+    while (m_bRunning == 1) {
+        uint32_t ulResult = WaitPlayDone();
+        if (ulResult != VOCORA_OK) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::PlayThread",
+                       "CDirectSoundPlay::PlayThread WaitPlayDone Failed, Error:[0x%x].", ulResult);
+            break;
+        }
+        ulResult = UpdatePlayBuffer();
+        if (ulResult != VOCORA_OK) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::PlayThread",
+                       "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x%x].",
+                       ulResult);
+            break;
+        }
+    }
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::WaitPlayDone()
+{
+    if (!m_pSoundBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::WaitPlayDone", "m_pSoundBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    DWORD ulWriteCursor = 0;
+    for (;;) {
+        if (m_bRunning == 0) {
+            return VOCORA_OK;
+        }
+        Platform().pfnSleep(1);
+        DWORD ulStatus = 0;
+        m_pSoundBuffer->GetStatus(&ulStatus);
+        if ((ulStatus & DSBSTATUS_BUFFERLOST) != 0) {
+            m_pSoundBuffer->Restore();
+            m_pSoundBuffer->GetStatus(&ulStatus);
+            if ((ulStatus & DSBSTATUS_BUFFERLOST) != 0) {
+                // The refill's lock then fails and ends the thread.
+                break;
+            }
+        }
+        if ((ulStatus & DSBSTATUS_PLAYING) == 0) {
+            const HRESULT hr = m_pSoundBuffer->Play(0, 0, DSBPLAY_LOOPING);
+            if (hr != DS_OK) {
+                VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::WaitPlayDone",
+                           "CDirectSoundPlay::WaitPlayDone Play Failed, Error:[%d], ErrorMsg:%s.",
+                           static_cast<int>(hr), DirectSoundErrorText(hr));
+                return VOCORA_PLAY_ERR_PLAY;
+            }
+        } else {
+            DWORD ulPlayCursor = 0;
+            const HRESULT hr = m_pSoundBuffer->GetCurrentPosition(&ulPlayCursor, &ulWriteCursor);
+            if (hr != DS_OK) {
+                VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::WaitPlayDone",
+                           "CDirectSoundPlay::WaitPlayDone Failed, DSound buffer GetCurrentPosition failed(retcode:%d, errormsg:%s)",
+                           static_cast<int>(hr), DirectSoundErrorText(hr));
+                return VOCORA_PLAY_ERR_GET_POSITION;
+            }
+        }
+        if (ulWriteCursor / m_ulBlockSize != m_ulPlayBlock) {
+            break;
+        }
+    }
+    m_ulPlayBlock = ulWriteCursor / m_ulBlockSize;
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::UpdatePlayBuffer()
+{
+    if (!m_pSoundBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::UpdatePlayBuffer", "m_pSoundBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    if (!m_pucPcmReadBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::UpdatePlayBuffer", "m_pucPcmReadBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    const DWORD ulOffset = ((m_ulPlayBlock + 1) % kulBlocksInBuffer) * m_ulBlockSize;
+    void* pcBuffer = nullptr;
+    DWORD ulLocked = 0;
+    HRESULT hr = m_pSoundBuffer->Lock(ulOffset, m_ulBlockSize, &pcBuffer, &ulLocked, nullptr,
+                                      nullptr, 0);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::UpdatePlayBuffer",
+                   "CDirectSoundPlay::UpdatePlayBuffer Failed, Lock Failed, Error:[0x%x], ErrorMsg:%s.",
+                   static_cast<unsigned>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_WRITE;
+    }
+    if (pcBuffer == nullptr) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::UpdatePlayBuffer", "pcBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    auto* pucRegion = static_cast<uint8_t*>(pcBuffer);
+    // The read buffer holds one block; a region is never larger than that.
+    uint32_t ulTaken = ulLocked < m_ulBlockSize ? ulLocked : m_ulBlockSize;
+    if (ReadAudioData(m_pucPcmReadBuffer.get(), &ulTaken) != VOCORA_OK) {
+        std::memset(pucRegion, 0, ulLocked);
+        Platform().pfnSleep(10);
+    } else {
+        std::memcpy(pucRegion, m_pucPcmReadBuffer.get(), ulTaken);
+        std::memset(pucRegion + ulTaken, 0, ulLocked - ulTaken);
+    }
+    hr = m_pSoundBuffer->Unlock(pcBuffer, ulLocked, nullptr, 0);
+    if (hr != DS_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::UpdatePlayBuffer",
+                   "CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x%x], ErrorMsg:%s.",
+                   static_cast<unsigned>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_UNLOCK;
+    }
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::WriteAudioData(const uint8_t* pucPcmData, uint32_t ulLength)
+{
+    if (pucPcmData == nullptr) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::WriteAudioData", "pucPcmData");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    std::lock_guard<std::mutex> oLock(m_mtxPcmBuffer);
+    if (!m_pucPcmDataBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::WriteAudioData", "m_pucPcmDataBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    uint8_t* const pucArray = m_pucPcmDataBuffer.get();
+    const uint32_t ulTail = m_ulPcmDataBufferSize - m_ulWritePos;
+    if (ulTail < ulLength) {
+        if (m_ulReadPos + ulTail < ulLength) {
+            return VOCORA_ERR_NO_MEMORY;
+        }
+        // Not a ring: the unread bytes move to the front to make room.
+        const uint32_t ulStaged = m_ulWritePos - m_ulReadPos;
+        std::memmove(pucArray, pucArray + m_ulReadPos, ulStaged);
+        m_ulReadPos = 0;
+        m_ulWritePos = ulStaged;
+    }
+    std::memcpy(pucArray + m_ulWritePos, pucPcmData, ulLength);
+    m_ulWritePos += ulLength;
+
+    const uint32_t ulFill = m_ulWritePos - m_ulReadPos;
+    const uint32_t ulQuarter = m_ulPcmDataBufferSize / 4;
+    if (ulFill <= ulQuarter) {
+        return VOCORA_PLAY_STAGING_LOW;
+    }
+    if (ulFill >= ulQuarter * 3) {
+        return VOCORA_PLAY_STAGING_HIGH;
+    }
+    return VOCORA_OK;
+}
+
+uint32_t CDirectSoundPlay::ReadAudioData(uint8_t* pucPcmData, uint32_t* pulLength)
+{
+    if (pucPcmData == nullptr) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::ReadAudioData", "pucPcmData");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    std::lock_guard<std::mutex> oLock(m_mtxPcmBuffer);
+    if (!m_pucPcmReadBuffer) {
+        VOCORA_LOG_NULL("CDirectSoundPlay::ReadAudioData", "m_pucPcmReadBuffer");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    const uint32_t ulStaged = m_ulWritePos - m_ulReadPos;
+    if (ulStaged == 0) {
+        *pulLength = 0;
+        return kulNothingStaged;
+    }
+    const uint32_t ulTaken = ulStaged < *pulLength ? ulStaged : *pulLength;
+    std::memcpy(pucPcmData, m_pucPcmDataBuffer.get() + m_ulReadPos, ulTaken);
+    m_ulReadPos += ulTaken;
+    *pulLength = ulTaken;
+    return VOCORA_OK;
+}

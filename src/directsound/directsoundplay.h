@@ -1,0 +1,85 @@
+// DirectSound playback: the run-time loaded DSOUND.DLL with its process-wide
+// device object, and the player behind a DirectSound playback handle.
+#ifndef VOCORA_DIRECTSOUND_DIRECTSOUNDPLAY_H
+#define VOCORA_DIRECTSOUND_DIRECTSOUNDPLAY_H
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <dsound.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "common/audio_base.h"
+#include "common/com_ptr.h"
+#include "common/platform.h"
+
+using PfnDirectSoundCreate8 = HRESULT(WINAPI*)(LPCGUID, LPDIRECTSOUND8*, LPUNKNOWN);
+
+// Written only by DirectSoundInit and DirectSoundCleanup (the host's set-up and
+// clean-up thread); players read sm_gpDSound in their Init.
+extern HMODULE sm_hDSoundModule;
+extern PfnDirectSoundCreate8 sm_pfnDirectSoundCreate8;
+extern IDirectSound8* sm_gpDSound;
+
+// The fixed English text for a DirectSound result; never null.
+const char* DirectSoundErrorText(HRESULT hr);
+
+uint32_t DirectSoundLoadLibrary();
+uint32_t DirectSoundFreeLibrary();
+uint32_t DirectSoundInit();
+uint32_t DirectSoundCleanup();
+
+// Keeps a looping sound buffer of four blocks filled from a staging queue: the
+// play thread refills the block after the one the write cursor has entered.
+class CDirectSoundPlay : public CAudioPlayBase {
+public:
+    // Results of ReadAudioData besides 0 and 2.
+    static constexpr uint32_t kulNothingStaged = 6;
+    static constexpr uint32_t kulBlocksInBuffer = 4;
+    static constexpr uint32_t kulBlocksStaged = 40;
+
+    CDirectSoundPlay();
+    ~CDirectSoundPlay() override;
+
+    uint32_t Init(const AudioParam* pstAudioParam) override;
+    uint32_t Start() override;
+    uint32_t Stop() override;
+    uint32_t Play(uint8_t* pucData, uint32_t ulLength) override;
+    uint32_t SetVolume(uint32_t ulVolume) override;
+    uint32_t GetVolume(int32_t* plVolume) override;
+    uint32_t Close() override;
+    virtual uint32_t PlayThread();
+
+    uint32_t WaitPlayDone();
+    uint32_t UpdatePlayBuffer();
+
+    // The staging queue: an all-or-nothing append that reports the fill level
+    // afterwards, and a take of up to *pulLength bytes.
+    uint32_t WriteAudioData(const uint8_t* pucPcmData, uint32_t ulLength);
+    uint32_t ReadAudioData(uint8_t* pucPcmData, uint32_t* pulLength);
+
+    static unsigned __stdcall SoundPlayThreadProc(void* pArgument);
+
+private:
+    void ReleaseBuffers();
+
+    DSBUFFERDESC m_stBufferDesc = {};
+    uint32_t m_ulSampleRate = 8000;
+    uint32_t m_ulFramesPerBlock = 1;
+    CComPtr<IDirectSoundBuffer8> m_pSoundBuffer;
+    HANDLE m_hPlayThread = nullptr;
+    std::atomic<uint32_t> m_bRunning{0};
+    int32_t m_lVolume = DSBVOLUME_MIN;
+    std::mutex m_mtxPcmBuffer;
+    CPlatformBuffer m_pucPcmDataBuffer;
+    CPlatformBuffer m_pucPcmReadBuffer;
+    uint32_t m_ulReadPos = 0;
+    uint32_t m_ulWritePos = 0;
+    uint32_t m_ulPcmDataBufferSize = 0;
+    uint32_t m_ulBlockSize = 1;
+    uint32_t m_ulPlayBlock = 0;
+};
+
+#endif

@@ -1,0 +1,71 @@
+// A platform table for unit tests: the real functions, except for what a test
+// scripts — module loading, the allocator, thread creation — and a record of
+// those calls. Installed for the lifetime of the object.
+#ifndef VOCORA_TESTS_FAKE_PLATFORM_H
+#define VOCORA_TESTS_FAKE_PLATFORM_H
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+
+class CFakePlatform {
+public:
+    // What LoadLibraryA hands out for a module the test provides.
+    static const HMODULE khFakeModule;
+
+    CFakePlatform();
+    ~CFakePlatform();
+    CFakePlatform(const CFakePlatform&) = delete;
+    CFakePlatform& operator=(const CFakePlatform&) = delete;
+
+    // Modules: a loaded name answers khFakeModule; each export is looked up here.
+    void ProvideModule(const std::string& strName) { m_vecModules.push_back(strName); }
+    void ProvideExport(const std::string& strName, FARPROC pfnExport) { m_mapExports[strName] = pfnExport; }
+    std::vector<std::string> LoadedModules() const;
+    int FreedModules() const { return m_iFreedModules; }
+
+    // Allocation: the next allocations can be made to fail, and every byte
+    // handed out is tracked until it is freed.
+    void FailAllocation(int iFromNow) { m_iFailAllocationIn = iFromNow; }
+    std::vector<size_t> AllocationSizes() const;
+    size_t OutstandingAllocations() const;
+
+    void FailThreadCreation() { m_bFailThreads = true; }
+    int ThreadsCreated() const { return m_iThreadsCreated; }
+
+    HWND DesktopWindow() const { return reinterpret_cast<HWND>(uintptr_t{0xD35C}); }
+
+    static CFakePlatform& Current();
+
+private:
+    static HMODULE WINAPI LoadLibraryA(LPCSTR pszName);
+    static FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR pszName);
+    static BOOL WINAPI FreeLibrary(HMODULE hModule);
+    static HWND WINAPI GetDesktopWindow();
+    static void* Malloc(size_t ulSize);
+    static void Free(void* p);
+    static uintptr_t BeginThreadEx(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned,
+                                   unsigned*);
+
+    PlatformApi m_stApi;
+    mutable std::mutex m_mtx;
+    std::vector<std::string> m_vecModules;
+    std::map<std::string, FARPROC> m_mapExports;
+    std::vector<std::string> m_vecLoaded;
+    std::atomic<int> m_iFreedModules{0};
+    std::map<void*, size_t> m_mapAllocations;
+    std::vector<size_t> m_vecAllocationSizes;
+    int m_iFailAllocationIn = -1;
+    bool m_bFailThreads = false;
+    std::atomic<int> m_iThreadsCreated{0};
+};
+
+// Polls a condition that another thread makes true; false if it never did.
+bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs = 5000);
+
+#endif
