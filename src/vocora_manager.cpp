@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "aec/aceaudiocapture.h"
 #include "common/audio_base.h"
+#include "directsound/directsoundcapture.h"
 #include "directsound/directsoundplay.h"
 #include "log/log.h"
 
@@ -19,18 +21,23 @@ CAudioPlayBase* PlayDevice(VocoraPlayHandle hAudioPlayDec)
 
 }  // namespace
 
+// The order is fixed: capture is created from the module playback loads.
+// Only capture's result is the host's; the others only enable a backend.
 uint32_t Vocora_Init_Wrapper()
 {
     if (DirectSoundInit() == VOCORA_OK) {
         sm_bUseDirectSoundPlay = 1;
     }
-    // Echo-cancelling and DirectSound capture are not built into the library
-    // yet: initialisation reports that no capture backend is available.
-    return VOCORA_ERR_NOT_AVAILABLE;
+    if (AecAudioCaptureProbe() == VOCORA_OK) {
+        sm_bUseAecCapture = 1;
+    }
+    return DirectSoundCaptureInit();
 }
 
+// The capture object goes before the module that implements it.
 void Vocora_Cleanup_Wrapper()
 {
+    DirectSoundCaptureCleanup();
     DirectSoundCleanup();
 }
 
