@@ -4,6 +4,7 @@
 
 #include "aec/aceaudiocapture.h"
 #include "common/audio_base.h"
+#include "common/func_macros.h"
 #include "directsound/directsoundcapture.h"
 #include "directsound/directsoundplay.h"
 #include "log/log.h"
@@ -17,6 +18,11 @@ namespace {
 CAudioPlayBase* PlayDevice(VocoraPlayHandle hAudioPlayDec)
 {
     return reinterpret_cast<CAudioPlayBase*>(hAudioPlayDec);
+}
+
+CAudioCaptureBase* CaptureDevice(VocoraCaptureHandle hAudioCaptureDec)
+{
+    return reinterpret_cast<CAudioCaptureBase*>(hAudioCaptureDec);
 }
 
 }  // namespace
@@ -100,30 +106,69 @@ uint32_t Vocora_GetPlayVolume_Wrapper(VocoraPlayHandle phAudioPlayDec, int32_t* 
     return ulResult;
 }
 
-// No capture backend is built into the library yet: no capture handle can be
-// created, and every capture call says so instead of pretending to work.
-
-uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam*, uint32_t, VocoraCaptureHandle*)
+uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32_t ulSelector,
+                                         VocoraCaptureHandle* hAudioCaptureDec)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    // Echo cancellation is not built into the library yet, so the probe never
+    // enables it and every handle records through plain DirectSound capture.
+    (void)ulSelector;
+    CAudioCaptureBase* poSoundCapture = new (std::nothrow) CDirectSoundCapture();
+    if (poSoundCapture == nullptr) {
+        VOCORA_LOG_NULL("Vocora_CreateCaptureDec_Wrapper", "poSoundCapture");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    uint32_t ulResult = poSoundCapture->Init(pstAudioParam);
+    if (ulResult != VOCORA_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "Vocora_CreateCaptureDec_Wrapper",
+                   "Failed, CreateDec fail, Error:[0x%x].", ulResult);
+        delete poSoundCapture;
+        return ulResult;
+    }
+    ulResult = poSoundCapture->Start();
+    if (ulResult != VOCORA_OK) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "Vocora_CreateCaptureDec_Wrapper",
+                   "Failed, CreateDec fail, Error:[0x%x].", ulResult);
+        poSoundCapture->Stop();
+        delete poSoundCapture;
+        return ulResult;
+    }
+    *hAudioCaptureDec = reinterpret_cast<VocoraCaptureHandle>(poSoundCapture);
+    return VOCORA_OK;
 }
 
-uint32_t Vocora_SetMicVolume_Wrapper(VocoraCaptureHandle, uint32_t)
+uint32_t Vocora_SetMicVolume_Wrapper(VocoraCaptureHandle hAudioCaptureDec, uint32_t ulVolume)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    const uint32_t ulResult = SetMicVolume(ulVolume);
+    if (ulResult != VOCORA_OK) {
+        return ulResult;
+    }
+    return CaptureDevice(hAudioCaptureDec)->SetVolume(ulVolume);
 }
 
-uint32_t Vocora_GetMicVolume_Wrapper(VocoraCaptureHandle, int32_t*)
+// The level is the system's, whatever device stands behind the handle.
+uint32_t Vocora_GetMicVolume_Wrapper(VocoraCaptureHandle, int32_t* plVolume)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    uint32_t ulVolume = 0;
+    const uint32_t ulResult = GetMicVolume(&ulVolume);
+    if (ulResult == VOCORA_OK) {
+        *plVolume = static_cast<int32_t>(ulVolume);
+    }
+    return ulResult;
 }
 
-uint32_t Vocora_SetCaptureCallBack_Wrapper(VocoraCaptureHandle, VocoraCaptureCallback, void*)
+uint32_t Vocora_SetCaptureCallBack_Wrapper(VocoraCaptureHandle hAudioCaptureDec,
+                                           VocoraCaptureCallback pfnAudioCaptureCallBack,
+                                           void* pUserData)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    return CaptureDevice(hAudioCaptureDec)->SetCaptureCallBack(pfnAudioCaptureCallBack, pUserData);
 }
 
-uint32_t Vocora_DestoryCaptureDec_Wrapper(VocoraCaptureHandle)
+uint32_t Vocora_DestoryCaptureDec_Wrapper(VocoraCaptureHandle hAudioCaptureDec)
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    CAudioCaptureBase* poSoundCapture = CaptureDevice(hAudioCaptureDec);
+    poSoundCapture->Stop();
+    const uint32_t ulResult = poSoundCapture->Close();
+    delete poSoundCapture;
+    CloseMixer();
+    return ulResult;
 }

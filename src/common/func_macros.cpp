@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "common/platform.h"
+#include "directsound/directsoundcapture.h"
+#include "directsound/directsoundplay.h"
 #include "log/log.h"
 
 namespace {
@@ -50,4 +53,48 @@ uint32_t adjustPcmWave(uint8_t* pWaveBuf, uint32_t ulLength, uint32_t ulVolume)
         ScaleSamples<8, 1>(pWaveBuf, ulSamples);
     }
     return VOCORA_OK;
+}
+
+WAVEFORMATEX PcmWaveFormat(uint32_t ulSampleRate, uint32_t ulChannels, uint32_t ulBitsPerSample)
+{
+    WAVEFORMATEX stFormat = {};
+    stFormat.wFormatTag = WAVE_FORMAT_PCM;
+    stFormat.nChannels = static_cast<WORD>(ulChannels);
+    stFormat.nSamplesPerSec = ulSampleRate;
+    stFormat.wBitsPerSample = static_cast<WORD>(ulBitsPerSample);
+    stFormat.nBlockAlign = static_cast<WORD>(stFormat.nChannels * (stFormat.wBitsPerSample / 8));
+    stFormat.nAvgBytesPerSec = stFormat.nSamplesPerSec * stFormat.nBlockAlign;
+    stFormat.cbSize = 0;
+    return stFormat;
+}
+
+uint32_t DirectSoundCaptureLoad()
+{
+    if (sm_hDSoundModule == nullptr) {
+        return VOCORA_ERR_NOT_AVAILABLE;
+    }
+    sm_pfnDirectSoundCaptureCreate8 = reinterpret_cast<PfnDirectSoundCaptureCreate8>(
+        reinterpret_cast<void*>(
+            Platform().pfnGetProcAddress(sm_hDSoundModule, "DirectSoundCaptureCreate8")));
+    return sm_pfnDirectSoundCaptureCreate8 != nullptr ? VOCORA_OK : VOCORA_ERR_NOT_AVAILABLE;
+}
+
+unsigned __stdcall DirectSoundCapturehread(void* pArgument)
+{
+    if (pArgument == nullptr) {
+        return 0;
+    }
+    auto* poCapture = static_cast<CDirectSoundCapture*>(pArgument);
+    VOCORA_LOG(VOCORA_LOG_INFO, "DirectSoundCapturehread", "Start Capture Thread Succeed.");
+    // Nothing may escape into the runtime's thread start-up; the loop is not
+    // entered again after a failure like this.
+    try {
+        poCapture->CaptureThread();
+    } catch (...) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundCapturehread",
+                   "CaptureThread Fail, Catch One Crash, Next[%d].",
+                   static_cast<int>(poCapture->ReadOffset()));
+        return 1;
+    }
+    return 0;
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/func_macros.h"
+#include "directsound/directsoundcapture.h"
 #include "log/log.h"
 
 HMODULE sm_hDSoundModule = nullptr;
@@ -79,7 +81,9 @@ uint32_t DirectSoundFreeLibrary()
         sm_gpDSound->Release();
         sm_gpDSound = nullptr;
     }
+    // Every entry point resolved from the module goes with it.
     sm_pfnDirectSoundCreate8 = nullptr;
+    sm_pfnDirectSoundCaptureCreate8 = nullptr;
     if (sm_hDSoundModule != nullptr) {
         Platform().pfnFreeLibrary(sm_hDSoundModule);
         sm_hDSoundModule = nullptr;
@@ -142,14 +146,8 @@ uint32_t CDirectSoundPlay::Init(const AudioParam* pstAudioParam)
         VOCORA_LOG_NULL("CDirectSoundPlay::Init", "sm_gpDSound");
         return VOCORA_ERR_INVALID_ARG;
     }
-    WAVEFORMATEX stFormat = {};
-    stFormat.wFormatTag = WAVE_FORMAT_PCM;
-    stFormat.nChannels = static_cast<WORD>(pstAudioParam->ulChannels);
-    stFormat.nSamplesPerSec = pstAudioParam->ulSampleRate;
-    stFormat.wBitsPerSample = static_cast<WORD>(pstAudioParam->ulBitsPerSample);
-    stFormat.nBlockAlign = static_cast<WORD>(stFormat.nChannels * (stFormat.wBitsPerSample / 8));
-    stFormat.nAvgBytesPerSec = stFormat.nSamplesPerSec * stFormat.nBlockAlign;
-    stFormat.cbSize = 0;
+    WAVEFORMATEX stFormat = PcmWaveFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels,
+                                          pstAudioParam->ulBitsPerSample);
     VOCORA_LOG(VOCORA_LOG_INFO, "CDirectSoundPlay::Init",
                "CDirectSoundPlay::Init Channels(%d) SampleRate(%d) BitsPerSample(%d).",
                pstAudioParam->ulChannels, pstAudioParam->ulSampleRate,

@@ -23,16 +23,23 @@ protected:
 
 TEST_F(PlaybackWrapperTest, InitEnablesDirectSoundPlaybackForGood)
 {
-    EXPECT_EQ(Vocora_Init_Wrapper(), VOCORA_ERR_NOT_AVAILABLE) << "no capture backend yet";
-    EXPECT_EQ(sm_bUseDirectSoundPlay, 0u) << "no DSOUND.DLL";
+    EXPECT_EQ(Vocora_Init_Wrapper(), VOCORA_ERR_NOT_AVAILABLE) << "no DSOUND.DLL";
+    EXPECT_EQ(sm_bUseDirectSoundPlay, 0u);
 
+    // Capture's result is initialisation's: a failing playback side does not show.
     ProvideDirectSound();
-    EXPECT_EQ(Vocora_Init_Wrapper(), VOCORA_ERR_NOT_AVAILABLE);
+    m_oDevice.m_hrSetCooperativeLevel = DSERR_PRIOLEVELNEEDED;
+    EXPECT_EQ(Vocora_Init_Wrapper(), VOCORA_OK);
+    EXPECT_EQ(sm_bUseDirectSoundPlay, 0u);
+    m_oDevice.m_hrSetCooperativeLevel = DS_OK;
+    EXPECT_EQ(Vocora_Init_Wrapper(), VOCORA_OK);
     EXPECT_EQ(sm_bUseDirectSoundPlay, 1u);
+    EXPECT_EQ(sm_bUseAecCapture, 0u) << "echo cancellation is never offered yet";
 
-    // Clean-up releases the device but the choice stays made.
+    // Clean-up releases the devices but the choice stays made.
     Vocora_Cleanup_Wrapper();
     EXPECT_EQ(m_oDevice.References(), 0);
+    EXPECT_EQ(m_oCaptureDevice.References(), 0);
     FakeDirectSoundCreate::sm_hrResult = DSERR_NODRIVER;
     Vocora_Init_Wrapper();
     EXPECT_EQ(sm_bUseDirectSoundPlay, 1u);
@@ -104,6 +111,73 @@ TEST_F(PlaybackWrapperTest, CallsReachTheDeviceAndDestroyStopsIt)
     EXPECT_EQ(Vocora_DestoryPlayDec_Wrapper(hPlay), VOCORA_OK);
     EXPECT_EQ(oBuffer.References(), 0);
     EXPECT_EQ(oBuffer.Calls("Stop"), 3) << "stopped by Stop, and by destruction's Stop and Close";
+}
+
+// ---- Capture handles -------------------------------------------------------------
+
+class CaptureWrapperTest : public PlaybackWrapperTest {
+protected:
+    void SetUp() override
+    {
+        PlaybackWrapperTest::SetUp();
+        ProvideDirectSound();
+        ASSERT_EQ(Vocora_Init_Wrapper(), VOCORA_OK) << "capture is what initialisation reports";
+        m_oLog.Clear();
+    }
+
+    const VocoraCaptureHandle m_hUntouchedCapture =
+        reinterpret_cast<VocoraCaptureHandle>(uintptr_t{0x78});
+};
+
+TEST_F(CaptureWrapperTest, FailedCreationReportsTheDevicesCode)
+{
+    VocoraCaptureHandle hCapture = m_hUntouchedCapture;
+    m_oPlatform.SetInputDevices(0);
+    EXPECT_EQ(Vocora_CreateCaptureDec_Wrapper(&kstBlock1024, 1, &hCapture),
+              VOCORA_CAP_ERR_NO_INPUT_DEVICE);
+    m_oPlatform.SetInputDevices(1);
+    m_oPlatform.FailThreadCreation();
+    EXPECT_EQ(Vocora_CreateCaptureDec_Wrapper(&kstBlock1024, 0, &hCapture), VOCORA_CAP_ERR_START);
+    m_oPlatform.FailAllocation(0);
+    EXPECT_EQ(Vocora_CreateCaptureDec_Wrapper(&kstBlock1024, 1, &hCapture), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(hCapture, m_hUntouchedCapture);
+    EXPECT_EQ(CaptureBuffer().References(), 0);
+
+    const auto vecFailures = m_oLog.WithFormat("Failed, CreateDec fail, Error:[0x%x].");
+    ASSERT_EQ(vecFailures.size(), 2u);
+    EXPECT_EQ(vecFailures[0].strText, "Failed, CreateDec fail, Error:[0x10000000].");
+    EXPECT_EQ(vecFailures[1].strText, "Failed, CreateDec fail, Error:[0x1000000a].");
+    EXPECT_EQ(vecFailures[1].strFunction, "Vocora_CreateCaptureDec_Wrapper");
+    EXPECT_EQ(Errors().back(), "poSoundCapture Can't Be NULL.");
+}
+
+TEST_F(CaptureWrapperTest, MicVolumeGoesToTheMixerThenTheDevice)
+{
+    VocoraCaptureHandle hCapture = nullptr;
+    ASSERT_EQ(Vocora_CreateCaptureDec_Wrapper(&kstBlock1024, 0, &hCapture), VOCORA_OK);
+    auto* poCapture = reinterpret_cast<CAudioCaptureBase*>(hCapture);
+    EXPECT_EQ(Vocora_SetMicVolume_Wrapper(hCapture, 128), VOCORA_OK);
+    EXPECT_EQ(m_oPlatform.Mixer().ulValue, 32896u);
+    uint32_t ulStored = 0;
+    poCapture->GetVolume(&ulStored);
+    EXPECT_EQ(ulStored, 128u);
+
+    // A mixer failure reaches the host and leaves the device alone.
+    m_oPlatform.Mixer().mrSetDetails = MMSYSERR_ERROR;
+    EXPECT_EQ(Vocora_SetMicVolume_Wrapper(hCapture, 20), VOCORA_CAP_ERR_SET_MIC_VOLUME);
+    poCapture->GetVolume(&ulStored);
+    EXPECT_EQ(ulStored, 128u);
+    m_oPlatform.Mixer().mrSetDetails = MMSYSERR_NOERROR;
+
+    int32_t lVolume = -1;
+    EXPECT_EQ(Vocora_GetMicVolume_Wrapper(hCapture, &lVolume), VOCORA_OK);
+    EXPECT_EQ(lVolume, 128);
+    // Destroying a capture handle closes the mixer; the next call reopens it.
+    EXPECT_EQ(Vocora_DestoryCaptureDec_Wrapper(hCapture), VOCORA_OK);
+    EXPECT_EQ(m_oPlatform.Mixer().iOpens, m_oPlatform.Mixer().iCloses);
+    EXPECT_EQ(CaptureBuffer().References(), 0);
+    EXPECT_EQ(Vocora_GetMicVolume_Wrapper(m_hUntouchedCapture, &lVolume), VOCORA_OK);
+    EXPECT_EQ(m_oPlatform.Mixer().iOpens, 3);
 }
 
 }  // namespace

@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "common/func_macros.h"
+#include "directsound/directsoundcapture.h"
 #include "directsound/directsoundplay.h"
 #include "fakes/fake_dsound.h"
+#include "fakes/fake_dsound_capture.h"
 #include "fakes/fake_platform.h"
 #include "log/log.h"
 #include "log_capture.h"
@@ -28,16 +31,25 @@ protected:
         ASSERT_EQ(Log_SetLogLevel(VOCORA_LOG_INFO), VOCORA_OK);
         FakeDirectSoundCreate::sm_pDevice = &m_oDevice;
         FakeDirectSoundCreate::sm_hrResult = DS_OK;
+        FakeDirectSoundCaptureCreate::sm_pDevice = &m_oCaptureDevice;
+        FakeDirectSoundCaptureCreate::sm_hrResult = DS_OK;
     }
 
     // Whatever a test obtained must be given back by the time it ends.
     void TearDown() override
     {
+        CloseMixer();
+        DirectSoundCaptureCleanup();
         DirectSoundCleanup();
         EXPECT_EQ(m_oDevice.References(), 0);
         if (m_oDevice.Buffer() != nullptr) {
             EXPECT_EQ(m_oDevice.Buffer()->References(), 0);
         }
+        EXPECT_EQ(m_oCaptureDevice.References(), 0);
+        if (m_oCaptureDevice.Buffer() != nullptr) {
+            EXPECT_EQ(m_oCaptureDevice.Buffer()->References(), 0);
+        }
+        EXPECT_EQ(m_oPlatform.Mixer().iOpens, m_oPlatform.Mixer().iCloses);
         EXPECT_EQ(m_oPlatform.OutstandingAllocations(), 0u);
     }
 
@@ -47,6 +59,8 @@ protected:
         if (bWithEntryPoint) {
             m_oPlatform.ProvideExport("DirectSoundCreate8", reinterpret_cast<FARPROC>(
                 reinterpret_cast<void*>(&FakeDirectSoundCreate::Create)));
+            m_oPlatform.ProvideExport("DirectSoundCaptureCreate8", reinterpret_cast<FARPROC>(
+                reinterpret_cast<void*>(&FakeDirectSoundCaptureCreate::Create)));
         }
     }
 
@@ -81,10 +95,12 @@ protected:
     }
 
     CFakeSoundBuffer& Buffer() { return *m_oDevice.Buffer(); }
+    CFakeCaptureBuffer& CaptureBuffer() { return *m_oCaptureDevice.Buffer(); }
 
     CLogCapture m_oLog;
     CFakePlatform m_oPlatform;
     CFakeDirectSound m_oDevice;
+    CFakeDirectSoundCapture m_oCaptureDevice;
 };
 
 #endif

@@ -11,6 +11,13 @@ CFakePlatform* sm_pCurrent = nullptr;
 }
 
 const HMODULE CFakePlatform::khFakeModule = reinterpret_cast<HMODULE>(uintptr_t{0x5D0});
+const HMIXER CFakePlatform::khFakeMixer = reinterpret_cast<HMIXER>(uintptr_t{0x313});
+
+namespace {
+constexpr DWORD kulDestinationLine = 0xD0;
+constexpr DWORD kulFirstSourceLine = 0x100;
+constexpr DWORD kulVolumeControl = 0xC7;
+}  // namespace
 
 CFakePlatform::CFakePlatform() : m_stApi(PlatformDefaults())
 {
@@ -25,6 +32,17 @@ CFakePlatform::CFakePlatform() : m_stApi(PlatformDefaults())
     m_stApi.pfnMalloc = &CFakePlatform::Malloc;
     m_stApi.pfnFree = &CFakePlatform::Free;
     m_stApi.pfnBeginThreadEx = &CFakePlatform::BeginThreadEx;
+    m_stApi.pfnWaveInGetNumDevs = &CFakePlatform::WaveInGetNumDevs;
+    m_stApi.pfnCreateEventW = &CFakePlatform::CreateEventW;
+    m_stApi.pfnSetEvent = &CFakePlatform::SetEvent;
+    m_stApi.pfnGetLastError = &CFakePlatform::GetLastError;
+    m_stApi.pfnMixerOpen = &CFakePlatform::MixerOpen;
+    m_stApi.pfnMixerClose = &CFakePlatform::MixerClose;
+    m_stApi.pfnMixerGetDevCapsW = &CFakePlatform::MixerGetDevCapsW;
+    m_stApi.pfnMixerGetLineInfoW = &CFakePlatform::MixerGetLineInfoW;
+    m_stApi.pfnMixerGetLineControlsW = &CFakePlatform::MixerGetLineControlsW;
+    m_stApi.pfnMixerGetControlDetailsW = &CFakePlatform::MixerGetControlDetailsW;
+    m_stApi.pfnMixerSetControlDetails = &CFakePlatform::MixerSetControlDetails;
     Platform_Install(&m_stApi);
 }
 
@@ -129,6 +147,150 @@ uintptr_t CFakePlatform::BeginThreadEx(void* pSecurity, unsigned ulStack,
     }
     ++oFake.m_iThreadsCreated;
     return _beginthreadex(pSecurity, ulStack, pfnEntry, pArgument, ulFlags, pulThreadId);
+}
+
+UINT WINAPI CFakePlatform::WaveInGetNumDevs()
+{
+    return Current().m_ulInputDevices;
+}
+
+HANDLE WINAPI CFakePlatform::CreateEventW(LPSECURITY_ATTRIBUTES pSecurity, BOOL bManualReset,
+                                          BOOL bInitialState, LPCWSTR pszName)
+{
+    return Current().m_bFailEvents ? nullptr
+                                   : ::CreateEventW(pSecurity, bManualReset, bInitialState, pszName);
+}
+
+BOOL WINAPI CFakePlatform::SetEvent(HANDLE hEvent)
+{
+    return Current().m_ulSetEventError != 0 ? FALSE : ::SetEvent(hEvent);
+}
+
+DWORD WINAPI CFakePlatform::GetLastError()
+{
+    const DWORD ulError = Current().m_ulSetEventError;
+    return ulError != 0 ? ulError : ::GetLastError();
+}
+
+MMRESULT WINAPI CFakePlatform::MixerOpen(LPHMIXER phMixer, UINT ulDevice, DWORD_PTR, DWORD_PTR,
+                                         DWORD ulFlags)
+{
+    FakeMixer& stMixer = Current().m_stMixer;
+    stMixer.ulOpenedDevice = ulDevice;
+    stMixer.ulOpenFlags = ulFlags;
+    if (stMixer.mrOpen != MMSYSERR_NOERROR) {
+        return stMixer.mrOpen;
+    }
+    ++stMixer.iOpens;
+    *phMixer = khFakeMixer;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::MixerClose(HMIXER hMixer)
+{
+    FakeMixer& stMixer = Current().m_stMixer;
+    if (hMixer != khFakeMixer) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    ++stMixer.iCloses;  // the handle is gone whatever the result says
+    return stMixer.mrClose;
+}
+
+MMRESULT WINAPI CFakePlatform::MixerGetDevCapsW(UINT_PTR ulMixer, LPMIXERCAPSW, UINT)
+{
+    return ulMixer == reinterpret_cast<UINT_PTR>(khFakeMixer) ? Current().m_stMixer.mrCaps
+                                                              : MMSYSERR_BADDEVICEID;
+}
+
+MMRESULT WINAPI CFakePlatform::MixerGetLineInfoW(HMIXEROBJ hMixer, LPMIXERLINEW pstLine,
+                                                 DWORD ulFlags)
+{
+    FakeMixer& stMixer = Current().m_stMixer;
+    if (hMixer != reinterpret_cast<HMIXEROBJ>(khFakeMixer) ||
+        (ulFlags & MIXER_OBJECTF_HMIXER) != MIXER_OBJECTF_HMIXER ||
+        pstLine->cbStruct != sizeof *pstLine) {
+        return MMSYSERR_INVALPARAM;
+    }
+    const DWORD ulQuery = ulFlags & MIXER_GETLINEINFOF_QUERYMASK;
+    if (ulQuery == MIXER_GETLINEINFOF_COMPONENTTYPE &&
+        pstLine->dwComponentType == MIXERLINE_COMPONENTTYPE_DST_WAVEIN) {
+        if (stMixer.mrDestination != MMSYSERR_NOERROR) {
+            return stMixer.mrDestination;
+        }
+        pstLine->dwDestination = 1;
+        pstLine->dwLineID = kulDestinationLine;
+        pstLine->cConnections = static_cast<DWORD>(stMixer.vecSources.size());
+        return MMSYSERR_NOERROR;
+    }
+    if (ulQuery == MIXER_GETLINEINFOF_SOURCE && pstLine->dwDestination == 1 &&
+        pstLine->dwSource < stMixer.vecSources.size() &&
+        stMixer.vecSources[pstLine->dwSource] != 0) {
+        pstLine->dwComponentType = stMixer.vecSources[pstLine->dwSource];
+        pstLine->dwLineID = kulFirstSourceLine + pstLine->dwSource;
+        return MMSYSERR_NOERROR;
+    }
+    return MIXERR_INVALLINE;
+}
+
+MMRESULT WINAPI CFakePlatform::MixerGetLineControlsW(HMIXEROBJ hMixer,
+                                                     LPMIXERLINECONTROLSW pstControls, DWORD ulFlags)
+{
+    FakeMixer& stMixer = Current().m_stMixer;
+    if (hMixer != reinterpret_cast<HMIXEROBJ>(khFakeMixer) ||
+        ulFlags != (MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) ||
+        pstControls->dwControlType != MIXERCONTROL_CONTROLTYPE_VOLUME || pstControls->cControls != 1 ||
+        pstControls->cbmxctrl != sizeof(MIXERCONTROLW)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    stMixer.ulControlLine = pstControls->dwLineID;
+    if (stMixer.mrControls != MMSYSERR_NOERROR) {
+        return stMixer.mrControls;
+    }
+    pstControls->pamxctrl->dwControlID = kulVolumeControl;
+    return MMSYSERR_NOERROR;
+}
+
+namespace {
+
+// A request for the volume control's single unsigned value.
+bool IsVolumeRequest(HMIXEROBJ hMixer, const MIXERCONTROLDETAILS* pstDetails)
+{
+    return hMixer == reinterpret_cast<HMIXEROBJ>(CFakePlatform::khFakeMixer) &&
+           pstDetails->cbStruct == sizeof *pstDetails && pstDetails->dwControlID == kulVolumeControl &&
+           pstDetails->cChannels == 1 && pstDetails->cMultipleItems == 0 &&
+           pstDetails->cbDetails == sizeof(MIXERCONTROLDETAILS_UNSIGNED);
+}
+
+}  // namespace
+
+MMRESULT WINAPI CFakePlatform::MixerGetControlDetailsW(HMIXEROBJ hMixer,
+                                                       LPMIXERCONTROLDETAILS pstDetails, DWORD ulFlags)
+{
+    FakeMixer& stMixer = Current().m_stMixer;
+    stMixer.vecDetailsFlags.push_back(ulFlags);
+    if (!IsVolumeRequest(hMixer, pstDetails)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (stMixer.mrGetDetails != MMSYSERR_NOERROR) {
+        return stMixer.mrGetDetails;
+    }
+    static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(pstDetails->paDetails)->dwValue = stMixer.ulValue;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::MixerSetControlDetails(HMIXEROBJ hMixer,
+                                                      LPMIXERCONTROLDETAILS pstDetails, DWORD ulFlags)
+{
+    FakeMixer& stMixer = Current().m_stMixer;
+    stMixer.vecDetailsFlags.push_back(ulFlags);
+    if (!IsVolumeRequest(hMixer, pstDetails)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (stMixer.mrSetDetails != MMSYSERR_NOERROR) {
+        return stMixer.mrSetDetails;
+    }
+    stMixer.ulValue = static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(pstDetails->paDetails)->dwValue;
+    return MMSYSERR_NOERROR;
 }
 
 bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)

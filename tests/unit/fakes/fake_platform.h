@@ -13,6 +13,29 @@
 
 #include "common/platform.h"
 
+// The winmm mixer of input device 0: a recording destination with scripted
+// sources, one volume control, and a scripted failure for each call.
+struct FakeMixer {
+    MMRESULT mrOpen = MMSYSERR_NOERROR;
+    MMRESULT mrCaps = MMSYSERR_NOERROR;
+    MMRESULT mrDestination = MMSYSERR_NOERROR;
+    MMRESULT mrControls = MMSYSERR_NOERROR;
+    MMRESULT mrGetDetails = MMSYSERR_NOERROR;
+    MMRESULT mrSetDetails = MMSYSERR_NOERROR;
+    MMRESULT mrClose = MMSYSERR_NOERROR;
+    // Component type of each source; 0 makes that source's query fail.
+    std::vector<DWORD> vecSources = {MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE};
+    DWORD ulValue = 0;  // the volume control's value
+
+    // What the library asked for.
+    int iOpens = 0;
+    int iCloses = 0;
+    UINT ulOpenedDevice = 99;
+    DWORD ulOpenFlags = 0;
+    DWORD ulControlLine = 0;  // line whose volume control was asked for
+    std::vector<DWORD> vecDetailsFlags;
+};
+
 class CFakePlatform {
 public:
     // What LoadLibraryA hands out for a module the test provides.
@@ -36,6 +59,12 @@ public:
     size_t OutstandingAllocations() const;
 
     void FailThreadCreation() { m_bFailThreads = true; }
+    void SetInputDevices(UINT ulCount) { m_ulInputDevices = ulCount; }
+    void FailEventCreation() { m_bFailEvents = true; }
+    // SetEvent fails from now on, leaving ulError as the last error.
+    void FailSetEvent(DWORD ulError) { m_ulSetEventError = ulError; }
+    FakeMixer& Mixer() { return m_stMixer; }
+    static const HMIXER khFakeMixer;
     int ThreadsCreated() const { return m_iThreadsCreated; }
 
     HWND DesktopWindow() const { return reinterpret_cast<HWND>(uintptr_t{0xD35C}); }
@@ -49,6 +78,21 @@ private:
     static HWND WINAPI GetDesktopWindow();
     static void* Malloc(size_t ulSize);
     static void Free(void* p);
+    static UINT WINAPI WaveInGetNumDevs();
+    static HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR);
+    static BOOL WINAPI SetEvent(HANDLE hEvent);
+    static DWORD WINAPI GetLastError();
+    static MMRESULT WINAPI MixerOpen(LPHMIXER phMixer, UINT ulDevice, DWORD_PTR, DWORD_PTR,
+                                     DWORD ulFlags);
+    static MMRESULT WINAPI MixerClose(HMIXER hMixer);
+    static MMRESULT WINAPI MixerGetDevCapsW(UINT_PTR, LPMIXERCAPSW, UINT);
+    static MMRESULT WINAPI MixerGetLineInfoW(HMIXEROBJ, LPMIXERLINEW pstLine, DWORD ulFlags);
+    static MMRESULT WINAPI MixerGetLineControlsW(HMIXEROBJ, LPMIXERLINECONTROLSW pstControls,
+                                                 DWORD ulFlags);
+    static MMRESULT WINAPI MixerGetControlDetailsW(HMIXEROBJ, LPMIXERCONTROLDETAILS pstDetails,
+                                                   DWORD ulFlags);
+    static MMRESULT WINAPI MixerSetControlDetails(HMIXEROBJ, LPMIXERCONTROLDETAILS pstDetails,
+                                                  DWORD ulFlags);
     static uintptr_t BeginThreadEx(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned,
                                    unsigned*);
 
@@ -63,6 +107,10 @@ private:
     int m_iFailAllocationIn = -1;
     bool m_bFailThreads = false;
     std::atomic<int> m_iThreadsCreated{0};
+    std::atomic<UINT> m_ulInputDevices{1};
+    bool m_bFailEvents = false;
+    std::atomic<DWORD> m_ulSetEventError{0};
+    FakeMixer m_stMixer;
 };
 
 // Polls a condition that another thread makes true; false if it never did.
