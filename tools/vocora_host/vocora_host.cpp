@@ -2,91 +2,69 @@
 // logs is printed, formatted, as it arrives.
 //
 //   vocora-host info    initialise, report what was found, clean up
-#include <windows.h>
-#include <objbase.h>
-
-#include <atomic>
-#include <cstdarg>
+//   vocora-host play    play a WAV file or a tone in real time
 #include <cstdio>
 #include <cstring>
 
-#include "result_names.h"
+#include "host_common.h"
+#include "play_command.h"
 #include "vocora.h"
 
 namespace {
 
-std::atomic<int> sm_aiMessagesByLevel[VOCORA_LOG_MAX + 1];
-
-void VOCORA_CALL PrintLog(void*, int32_t lLevel, const char* pszFile, uint32_t ulLine,
-                          const char* pszFunction, const char* pszFormat, va_list vaArgs)
+int RunInfo(int argc, char**)
 {
-    char szText[1024];
-    std::vsnprintf(szText, sizeof szText, pszFormat, vaArgs);
-    if (lLevel >= 0 && lLevel <= VOCORA_LOG_MAX) {
-        ++sm_aiMessagesByLevel[lLevel];
+    if (argc != 1) {
+        std::fprintf(stderr, "vocora-host info: takes no arguments\n");
+        return 2;
     }
-    std::printf("  log[%d] %s (%s:%u): %s\n", static_cast<int>(lLevel), pszFunction, pszFile,
-                ulLine, szText);
-    std::fflush(stdout);
-}
-
-uint32_t Report(const char* pszCall, uint32_t ulResult)
-{
-    std::printf("%s -> 0x%x (%s)\n", pszCall, ulResult, ResultName(ulResult));
-    return ulResult;
-}
-
-// COM belongs to the host: the library's echo-cancellation probe needs it on
-// the thread that calls Vocora_Init.
-class CComThread {
-public:
-    CComThread() : m_hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~CComThread()
+    const CComThread oCom;
+    uint32_t ulInit = VOCORA_OK;
     {
-        if (SUCCEEDED(m_hr)) {
-            CoUninitialize();
-        }
+        const CVocoraSession oSession;
+        ulInit = oSession.InitResult();
     }
-    CComThread(const CComThread&) = delete;
-    CComThread& operator=(const CComThread&) = delete;
-
-private:
-    HRESULT m_hr;
-};
-
-int RunInfo()
-{
-    CComThread oCom;
-    // The callback goes in first so that the build banner is seen too.
-    Report("Vocora_SetLogCB", Vocora_SetLogCB(&PrintLog));
-    Report("Vocora_SetLogLevel(4)", Vocora_SetLogLevel(VOCORA_LOG_INFO));
-    Report("Vocora_GlobalInit", Vocora_GlobalInit());
-    const uint32_t ulInit = Report("Vocora_Init", Vocora_Init());
-    Report("Vocora_Cleanup", Vocora_Cleanup());
-
-    std::printf("\nsummary: Vocora_Init %s; log messages: %d failures, %d warnings, %d notes\n",
-                ulInit == VOCORA_OK ? "found a usable capture backend"
-                                    : "found no usable capture backend",
-                sm_aiMessagesByLevel[VOCORA_LOG_ERROR].load(),
-                sm_aiMessagesByLevel[VOCORA_LOG_WARNING].load(),
-                sm_aiMessagesByLevel[VOCORA_LOG_INFO].load());
+    std::printf(
+        "\nsummary: Vocora_Init %s; log messages: %d failures, %d warnings, %d notes\n",
+        ulInit == VOCORA_OK ? "found a usable capture backend" : "found no usable capture backend",
+        LogMessageCount(VOCORA_LOG_ERROR), LogMessageCount(VOCORA_LOG_WARNING),
+        LogMessageCount(VOCORA_LOG_INFO));
     return 0;
 }
 
-int Usage()
+int Usage(const char* pszCommand)
 {
+    if (pszCommand != nullptr) {
+        std::fprintf(stderr, "vocora-host: unknown command '%s'\n", pszCommand);
+    }
     std::fprintf(stderr,
-                 "usage: vocora-host COMMAND\n"
-                 "  info    initialise vocora.dll, report what it found, clean up\n");
+                 "usage: vocora-host COMMAND [ARGS]\n"
+                 "  info    initialise vocora.dll, report what it found, clean up\n"
+                 "%s",
+                 PlayUsage());
     return 2;
 }
+
+struct Command {
+    const char* pszName;
+    int (*pfnRun)(int argc, char** argv);
+};
+
+const Command kastCommands[] = {
+    {"info", &RunInfo},
+    {"play", &RunPlay},
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "info") == 0) {
-        return RunInfo();
+    if (argc >= 2) {
+        for (const Command& stCommand : kastCommands) {
+            if (std::strcmp(argv[1], stCommand.pszName) == 0) {
+                return stCommand.pfnRun(argc - 1, argv + 1);
+            }
+        }
     }
-    return Usage();
+    return Usage(argc >= 2 ? argv[1] : nullptr);
 }

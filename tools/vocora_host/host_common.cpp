@@ -1,0 +1,83 @@
+#include "host_common.h"
+
+#include <objbase.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+#include "result_names.h"
+
+namespace {
+
+std::atomic<int> sm_aiMessagesByLevel[VOCORA_LOG_MAX + 1];
+std::atomic<bool> sm_bProgressLineOpen{false};
+
+}  // namespace
+
+void VOCORA_CALL PrintLog(void*, int32_t lLevel, const char* pszFile, uint32_t ulLine,
+                          const char* pszFunction, const char* pszFormat, va_list vaArgs)
+{
+    char szText[1024];
+    std::vsnprintf(szText, sizeof szText, pszFormat, vaArgs);
+    if (lLevel >= 0 && lLevel <= VOCORA_LOG_MAX) {
+        ++sm_aiMessagesByLevel[lLevel];
+    }
+    // One printf per message: messages from several threads may interleave
+    // with each other, but never within a line.
+    const bool bBreak = sm_bProgressLineOpen.exchange(false);
+    std::printf("%s  log[%d] %s (%s:%u): %s\n", bBreak ? "\n" : "", static_cast<int>(lLevel),
+                pszFunction, pszFile, ulLine, szText);
+    std::fflush(stdout);
+}
+
+int LogMessageCount(int32_t lLevel)
+{
+    if (lLevel < 0 || lLevel > VOCORA_LOG_MAX) {
+        return 0;
+    }
+    return sm_aiMessagesByLevel[lLevel].load();
+}
+
+void MarkProgressLineOpen()
+{
+    sm_bProgressLineOpen.store(true);
+}
+
+void EndProgressLine()
+{
+    if (sm_bProgressLineOpen.exchange(false)) {
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+}
+
+uint32_t Report(const char* pszCall, uint32_t ulResult)
+{
+    EndProgressLine();
+    std::printf("%s -> 0x%x (%s)\n", pszCall, ulResult, ResultName(ulResult));
+    std::fflush(stdout);
+    return ulResult;
+}
+
+CComThread::CComThread() : m_hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+
+CComThread::~CComThread()
+{
+    if (SUCCEEDED(m_hr)) {
+        CoUninitialize();
+    }
+}
+
+CVocoraSession::CVocoraSession()
+{
+    Report("Vocora_SetLogCB", Vocora_SetLogCB(&PrintLog));
+    Report("Vocora_SetLogLevel(4)", Vocora_SetLogLevel(VOCORA_LOG_INFO));
+    Report("Vocora_GlobalInit", Vocora_GlobalInit());
+    m_ulInit = Report("Vocora_Init", Vocora_Init());
+}
+
+CVocoraSession::~CVocoraSession()
+{
+    Report("Vocora_Cleanup", Vocora_Cleanup());
+}

@@ -1,0 +1,59 @@
+// What every vocora-host command shares: the log callback, result printing,
+// the host's COM apartment and the library's lifetime.
+#ifndef VOCORA_TOOLS_HOST_COMMON_H
+#define VOCORA_TOOLS_HOST_COMMON_H
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "vocora.h"
+
+// Prints every library message, formatted, as it arrives, and counts them by
+// level. A progress line still open on the console is ended first, so that a
+// message never lands in the middle of it.
+void VOCORA_CALL PrintLog(void* pContext, int32_t lLevel, const char* pszFile, uint32_t ulLine,
+                          const char* pszFunction, const char* pszFormat, va_list vaArgs);
+
+// Messages PrintLog has seen at lLevel (0 for a level out of range).
+int LogMessageCount(int32_t lLevel);
+
+// Progress lines are rewritten in place with "\r"; the log callback and the
+// final summary need to know whether one is open.
+void MarkProgressLineOpen();
+void EndProgressLine();
+
+// Prints "pszCall -> 0xN (NAME)" and hands the result back.
+uint32_t Report(const char* pszCall, uint32_t ulResult);
+
+// COM belongs to the host: the library's echo-cancellation probe needs it on
+// the thread that calls Vocora_Init.
+class CComThread {
+public:
+    CComThread();
+    ~CComThread();
+    CComThread(const CComThread&) = delete;
+    CComThread& operator=(const CComThread&) = delete;
+
+private:
+    HRESULT m_hr;
+};
+
+// The library from Vocora_SetLogCB to Vocora_Cleanup. The callback goes in
+// first so that the build banner is seen too. Vocora_Init's result is kept but
+// not acted on: it speaks for capture, and playback handles are created
+// whatever it says.
+class CVocoraSession {
+public:
+    CVocoraSession();
+    ~CVocoraSession();
+    CVocoraSession(const CVocoraSession&) = delete;
+    CVocoraSession& operator=(const CVocoraSession&) = delete;
+
+    uint32_t InitResult() const { return m_ulInit; }
+
+private:
+    uint32_t m_ulInit;
+};
+
+#endif
