@@ -1,14 +1,52 @@
 #!/usr/bin/env bash
-# The main job: sets up the rig, builds, and runs the host tool against
-# vocora.dll under Wine. Extra arguments go to the host tool (default: info).
+# The main job: sets up the rig, builds, and drives vocora.dll under Wine with
+# the host tool. Without arguments it reports what initialisation finds, plays
+# a tone and records the output sink, then feeds the virtual microphone and
+# records through the DLL. With arguments they go to the host tool instead.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/rig_env.sh"
 
-trap '"$here/teardown.sh"' EXIT
+feeder= recorder=
+cleanup() {
+    for pid in $feeder $recorder; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    "$here/teardown.sh"
+}
+trap cleanup EXIT
 "$here/setup.sh"
 "$here/build.sh" >/dev/null
+host() { "$here/wine-run.sh" "$VOCORA_BUILD/bin/vocora-host.exe" "$@"; }
 
-[ $# -gt 0 ] || set -- info
-echo "== vocora-host $*"
-"$here/wine-run.sh" "$VOCORA_BUILD/bin/vocora-host.exe" "$@"
+if [ $# -gt 0 ]; then
+    host "$@"
+    exit
+fi
+
+out="$VOCORA_BUILD/run"
+mkdir -p "$out"
+
+echo "== vocora-host info"
+host info
+
+echo
+echo "== vocora-host play --tone 440 --seconds 2, recorded from the output sink"
+parec --device="$VOCORA_SINK.monitor" --file-format=wav --format=s16le --rate=48000 --channels=1 \
+    --latency-msec=10 "$out/played.wav" &
+recorder=$!
+sleep 0.5
+host play --tone 440 --seconds 2
+sleep 0.5
+kill "$recorder"; wait "$recorder" 2>/dev/null || true; recorder=
+echo "the output sink's recording: $out/played.wav ($(stat -c %s "$out/played.wav") bytes, 48 kHz mono)"
+
+echo
+echo "== vocora-host record --seconds 3, with a 1 kHz tone fed to the virtual microphone"
+"$here/wine-run.sh" "$VOCORA_BUILD/bin/rig_tone.exe" write "$(winepath -w "$out/feed.raw")" 16000 1000 6
+pacat --playback --raw --format=s16le --rate=16000 --channels=1 --latency-msec=10 \
+    --device="$VOCORA_MIC_FEED" "$out/feed.raw" &
+feeder=$!
+sleep 1.5
+host record "$out/captured.wav" --seconds 3 --rate 16000
+echo "what the DLL captured: $out/captured.wav"

@@ -1,6 +1,7 @@
 // Proves the rig without the library: plays a tone through the platform's own
 // DirectSound ("play"), and finds it in a recording of the output ("check").
-// A failure here means the rig is broken, not the product.
+// A failure here means the rig is broken, not the product. It also writes the
+// same tone as raw PCM ("write"), for feeding the virtual microphone.
 #include <windows.h>
 #include <mmsystem.h>
 #include <dsound.h>
@@ -35,6 +36,29 @@ struct ComRelease {
         }
     }
 };
+
+std::vector<int16_t> Tone(uint32_t ulRate, double dFrequency, size_t ulSamples)
+{
+    std::vector<int16_t> vecSamples(ulSamples);
+    for (size_t i = 0; i < ulSamples; ++i) {
+        vecSamples[i] =
+            static_cast<int16_t>(ksAmplitude * std::sin(2 * kdPi * dFrequency * static_cast<double>(i) / ulRate));
+    }
+    return vecSamples;
+}
+
+int Write(const char* pszPath, uint32_t ulRate, double dFrequency, double dSeconds)
+{
+    const std::vector<int16_t> vecSamples =
+        Tone(ulRate, dFrequency, static_cast<size_t>(dSeconds * ulRate));
+    FILE* pFile = std::fopen(pszPath, "wb");
+    if (pFile == nullptr) {
+        return Fail("cannot write the tone file");
+    }
+    const size_t ulWritten = std::fwrite(vecSamples.data(), 2, vecSamples.size(), pFile);
+    std::fclose(pFile);
+    return ulWritten == vecSamples.size() ? 0 : Fail("cannot write the tone file");
+}
 
 int Play(uint32_t ulRate, double dFrequency, double dSeconds)
 {
@@ -71,10 +95,8 @@ int Play(uint32_t ulRate, double dFrequency, double dSeconds)
     if (FAILED(hr)) {
         return Fail("Lock failed", hr);
     }
-    auto* psSamples = static_cast<int16_t*>(pRegion);
-    for (DWORD i = 0; i < ulRegion / 2; ++i) {
-        psSamples[i] = static_cast<int16_t>(ksAmplitude * std::sin(2 * kdPi * dFrequency * i / ulRate));
-    }
+    const std::vector<int16_t> vecTone = Tone(ulRate, dFrequency, ulRegion / 2);
+    std::memcpy(pRegion, vecTone.data(), ulRegion / 2 * 2);
     oBuffer.p->Unlock(pRegion, ulRegion, nullptr, 0);
     hr = oBuffer.p->Play(0, 0, 0);
     if (FAILED(hr)) {
@@ -134,12 +156,17 @@ int main(int argc, char** argv)
         return Play(static_cast<uint32_t>(std::atoi(argv[2])), std::atof(argv[3]),
                     std::atof(argv[4]));
     }
+    if (argc == 6 && std::strcmp(argv[1], "write") == 0) {
+        return Write(argv[2], static_cast<uint32_t>(std::atoi(argv[3])), std::atof(argv[4]),
+                     std::atof(argv[5]));
+    }
     if (argc == 6 && std::strcmp(argv[1], "check") == 0) {
         return Check(argv[2], static_cast<uint32_t>(std::atoi(argv[3])), std::atof(argv[4]),
                      std::atof(argv[5]));
     }
     std::fprintf(stderr,
                  "usage: rig_tone play RATE FREQUENCY SECONDS\n"
-                 "       rig_tone check FILE RATE FREQUENCY SECONDS\n");
+                 "       rig_tone check FILE RATE FREQUENCY SECONDS\n"
+                 "       rig_tone write FILE RATE FREQUENCY SECONDS\n");
     return 2;
 }

@@ -51,6 +51,7 @@ protected:
         }
         EXPECT_EQ(m_oPlatform.Mixer().iOpens, m_oPlatform.Mixer().iCloses);
         EXPECT_EQ(m_oPlatform.OutstandingAllocations(), 0u);
+        EXPECT_EQ(m_oPlatform.OpenHandles(), 0u);
     }
 
     void ProvideDirectSound(bool bWithEntryPoint = true)

@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -35,6 +36,7 @@ CFakePlatform::CFakePlatform() : m_stApi(PlatformDefaults())
     m_stApi.pfnWaveInGetNumDevs = &CFakePlatform::WaveInGetNumDevs;
     m_stApi.pfnCreateEventW = &CFakePlatform::CreateEventW;
     m_stApi.pfnSetEvent = &CFakePlatform::SetEvent;
+    m_stApi.pfnCloseHandle = &CFakePlatform::CloseHandle;
     m_stApi.pfnGetLastError = &CFakePlatform::GetLastError;
     m_stApi.pfnMixerOpen = &CFakePlatform::MixerOpen;
     m_stApi.pfnMixerClose = &CFakePlatform::MixerClose;
@@ -146,7 +148,12 @@ uintptr_t CFakePlatform::BeginThreadEx(void* pSecurity, unsigned ulStack,
         return 0;
     }
     ++oFake.m_iThreadsCreated;
-    return _beginthreadex(pSecurity, ulStack, pfnEntry, pArgument, ulFlags, pulThreadId);
+    const uintptr_t ulThread = _beginthreadex(pSecurity, ulStack, pfnEntry, pArgument, ulFlags,
+                                              pulThreadId);
+    if (ulThread != 0) {
+        oFake.TrackHandle(reinterpret_cast<HANDLE>(ulThread));
+    }
+    return ulThread;
 }
 
 UINT WINAPI CFakePlatform::WaveInGetNumDevs()
@@ -157,8 +164,41 @@ UINT WINAPI CFakePlatform::WaveInGetNumDevs()
 HANDLE WINAPI CFakePlatform::CreateEventW(LPSECURITY_ATTRIBUTES pSecurity, BOOL bManualReset,
                                           BOOL bInitialState, LPCWSTR pszName)
 {
-    return Current().m_bFailEvents ? nullptr
-                                   : ::CreateEventW(pSecurity, bManualReset, bInitialState, pszName);
+    CFakePlatform& oFake = Current();
+    if (oFake.m_bFailEvents) {
+        return nullptr;
+    }
+    HANDLE hEvent = ::CreateEventW(pSecurity, bManualReset, bInitialState, pszName);
+    oFake.TrackHandle(hEvent);
+    return hEvent;
+}
+
+void CFakePlatform::TrackHandle(HANDLE hObject)
+{
+    std::lock_guard<std::mutex> oLock(m_mtx);
+    m_vecOpenHandles.push_back(hObject);
+}
+
+size_t CFakePlatform::OpenHandles() const
+{
+    std::lock_guard<std::mutex> oLock(m_mtx);
+    return m_vecOpenHandles.size();
+}
+
+BOOL WINAPI CFakePlatform::CloseHandle(HANDLE hObject)
+{
+    CFakePlatform& oFake = Current();
+    {
+        std::lock_guard<std::mutex> oLock(oFake.m_mtx);
+        auto& vecOpen = oFake.m_vecOpenHandles;
+        const auto it = std::find(vecOpen.begin(), vecOpen.end(), hObject);
+        if (it == vecOpen.end()) {
+            std::fprintf(stderr, "closing %p, which the library did not create\n", hObject);
+            std::abort();
+        }
+        vecOpen.erase(it);
+    }
+    return ::CloseHandle(hObject);
 }
 
 BOOL WINAPI CFakePlatform::SetEvent(HANDLE hEvent)

@@ -64,6 +64,8 @@ public:
     // SetEvent fails from now on, leaving ulError as the last error.
     void FailSetEvent(DWORD ulError) { m_ulSetEventError = ulError; }
     FakeMixer& Mixer() { return m_stMixer; }
+    // Events and threads the library created and has not closed yet.
+    size_t OpenHandles() const;
     static const HMIXER khFakeMixer;
     int ThreadsCreated() const { return m_iThreadsCreated; }
 
@@ -81,6 +83,8 @@ private:
     static UINT WINAPI WaveInGetNumDevs();
     static HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR);
     static BOOL WINAPI SetEvent(HANDLE hEvent);
+    static BOOL WINAPI CloseHandle(HANDLE hObject);
+    void TrackHandle(HANDLE hObject);
     static DWORD WINAPI GetLastError();
     static MMRESULT WINAPI MixerOpen(LPHMIXER phMixer, UINT ulDevice, DWORD_PTR, DWORD_PTR,
                                      DWORD ulFlags);
@@ -111,6 +115,7 @@ private:
     bool m_bFailEvents = false;
     std::atomic<DWORD> m_ulSetEventError{0};
     FakeMixer m_stMixer;
+    std::vector<HANDLE> m_vecOpenHandles;
 };
 
 // Polls a condition that another thread makes true; false if it never did.
