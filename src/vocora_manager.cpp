@@ -8,6 +8,7 @@
 #include "directsound/directsoundcapture.h"
 #include "directsound/directsoundplay.h"
 #include "log/log.h"
+#include "winmm/waveoutplay.h"
 
 uint32_t sm_bUseDirectSoundPlay = 0;
 uint32_t sm_bUseAecCapture = 0;
@@ -50,11 +51,12 @@ void Vocora_Cleanup_Wrapper()
 uint32_t Vocora_CreatePlayDec_Wrapper(const AudioParam* pstAudioParam,
                                       VocoraPlayHandle* phAudioPlayDec)
 {
-    if (sm_bUseDirectSoundPlay != 1 || sm_bForceUseWaveout != 0) {
-        // The waveOut player is not built into the library yet.
-        return VOCORA_ERR_NOT_AVAILABLE;
+    CAudioPlayBase* poSoundPlay = nullptr;
+    if (sm_bUseDirectSoundPlay == 1 && sm_bForceUseWaveout == 0) {
+        poSoundPlay = new (std::nothrow) CDirectSoundPlay();
+    } else {
+        poSoundPlay = new (std::nothrow) CWaveOutPlay();
     }
-    CAudioPlayBase* poSoundPlay = new (std::nothrow) CDirectSoundPlay();
     if (poSoundPlay == nullptr) {
         VOCORA_LOG_NULL("Vocora_CreatePlayDec_Wrapper", "poSoundPlay");
         return VOCORA_ERR_INVALID_ARG;

@@ -254,15 +254,18 @@ TEST_F(DevicesThroughExportsTest, PlaybackAndCaptureHandlesWork)
     EXPECT_TRUE(m_oLog.WithFormat("%s Can't Be NULL.").empty());
 }
 
-// The waveOut player is not built in yet: a forced waveOut handle is refused
-// without touching the host's handle variable.
-TEST_F(DevicesThroughExportsTest, ForcedWaveOutIsNotAvailableYet)
+// A forced waveOut handle plays through waveOut and closes it twice on the
+// way out: once in the destroy sequence, once in the destructor.
+TEST_F(DevicesThroughExportsTest, ForcedWaveOutHandlePlays)
 {
     ASSERT_EQ(Dll().Vocora_Init(), VOCORA_OK);
-    VocoraPlayHandle hForced = kpAnyPlay;
     Dll().Vocora_ForceUseWaveout();
-    EXPECT_EQ(Dll().Vocora_CreatePlayDec(&kstParam, &hForced), VOCORA_ERR_NOT_AVAILABLE);
-    EXPECT_EQ(hForced, kpAnyPlay);
+    VocoraPlayHandle hForced = nullptr;
+    ASSERT_EQ(Dll().Vocora_CreatePlayDec(&kstParam, &hForced), VOCORA_OK);
+    EXPECT_EQ(Dll().Vocora_Play(hForced, sm_aucData, sizeof sm_aucData), VOCORA_OK)
+        << "no start needed";
+    EXPECT_EQ(Dll().Vocora_DestoryPlayDec(hForced), VOCORA_OK);
+    EXPECT_EQ(m_oLog.WithFormat("succeed to close waveout device").size(), 2u);
     EXPECT_EQ(Dll().Vocora_Cleanup(), VOCORA_OK);
 }
 

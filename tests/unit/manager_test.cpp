@@ -47,23 +47,31 @@ TEST_F(PlaybackWrapperTest, InitEnablesDirectSoundPlaybackForGood)
 
 TEST_F(PlaybackWrapperTest, HandleKindFollowsTheFlags)
 {
-    VocoraPlayHandle hPlay = m_hUntouched;
-    // Without a usable DirectSound the handle would be a waveOut player, which
-    // this build does not have.
-    EXPECT_EQ(Vocora_CreatePlayDec_Wrapper(&kstBlock1024, &hPlay), VOCORA_ERR_NOT_AVAILABLE);
-    EXPECT_EQ(hPlay, m_hUntouched);
+    // Without a usable DirectSound the handle is a waveOut player.
+    VocoraPlayHandle hWaveOut = m_hUntouched;
+    ASSERT_EQ(Vocora_CreatePlayDec_Wrapper(&kstBlock1024, &hWaveOut), VOCORA_OK);
+    EXPECT_EQ(m_oPlatform.WaveOut().iOpens, 1);
 
     ProvideDirectSound();
     Vocora_Init_Wrapper();
-    ASSERT_EQ(Vocora_CreatePlayDec_Wrapper(&kstBlock1024, &hPlay), VOCORA_OK);
-    EXPECT_NE(hPlay, m_hUntouched);
+    VocoraPlayHandle hDirectSound = m_hUntouched;
+    ASSERT_EQ(Vocora_CreatePlayDec_Wrapper(&kstBlock1024, &hDirectSound), VOCORA_OK);
     EXPECT_EQ(m_oDevice.m_stLastDesc.dwBufferBytes, 4096u) << "a DirectSound player";
+    EXPECT_EQ(m_oPlatform.WaveOut().iOpens, 1);
 
+    // Forcing waveOut changes only the handles created afterwards.
     sm_bForceUseWaveout = 1;
     VocoraPlayHandle hForced = m_hUntouched;
-    EXPECT_EQ(Vocora_CreatePlayDec_Wrapper(&kstBlock1024, &hForced), VOCORA_ERR_NOT_AVAILABLE);
-    EXPECT_EQ(hForced, m_hUntouched);
-    EXPECT_EQ(Vocora_DestoryPlayDec_Wrapper(hPlay), VOCORA_OK);
+    ASSERT_EQ(Vocora_CreatePlayDec_Wrapper(&kstBlock1024, &hForced), VOCORA_OK);
+    EXPECT_EQ(m_oPlatform.WaveOut().iOpens, 2);
+    std::vector<uint8_t> vecBlock(1024, 1);
+    EXPECT_EQ(Vocora_Play_Wrapper(hDirectSound, vecBlock.data(), 1024), VOCORA_ERR_NOT_AVAILABLE)
+        << "still a DirectSound player, which is not started";
+
+    for (VocoraPlayHandle hPlay : {hWaveOut, hDirectSound, hForced}) {
+        EXPECT_EQ(Vocora_DestoryPlayDec_Wrapper(hPlay), VOCORA_OK);
+    }
+    EXPECT_EQ(m_oPlatform.WaveOut().iCloses, 2);
 }
 
 TEST_F(PlaybackWrapperTest, FailedCreationLeavesNothingAndKeepsTheHandle)

@@ -12,6 +12,7 @@ CFakePlatform* sm_pCurrent = nullptr;
 }
 
 const HMODULE CFakePlatform::khFakeModule = reinterpret_cast<HMODULE>(uintptr_t{0x5D0});
+const HWAVEOUT CFakePlatform::khFakeWaveOut = reinterpret_cast<HWAVEOUT>(uintptr_t{0x3A7});
 const HMIXER CFakePlatform::khFakeMixer = reinterpret_cast<HMIXER>(uintptr_t{0x313});
 
 namespace {
@@ -38,6 +39,13 @@ CFakePlatform::CFakePlatform() : m_stApi(PlatformDefaults())
     m_stApi.pfnSetEvent = &CFakePlatform::SetEvent;
     m_stApi.pfnCloseHandle = &CFakePlatform::CloseHandle;
     m_stApi.pfnGetLastError = &CFakePlatform::GetLastError;
+    m_stApi.pfnWaveOutGetNumDevs = &CFakePlatform::WaveOutGetNumDevs;
+    m_stApi.pfnWaveOutOpen = &CFakePlatform::WaveOutOpen;
+    m_stApi.pfnWaveOutPrepareHeader = &CFakePlatform::WaveOutPrepareHeader;
+    m_stApi.pfnWaveOutUnprepareHeader = &CFakePlatform::WaveOutUnprepareHeader;
+    m_stApi.pfnWaveOutWrite = &CFakePlatform::WaveOutWrite;
+    m_stApi.pfnWaveOutReset = &CFakePlatform::WaveOutReset;
+    m_stApi.pfnWaveOutClose = &CFakePlatform::WaveOutClose;
     m_stApi.pfnMixerOpen = &CFakePlatform::MixerOpen;
     m_stApi.pfnMixerClose = &CFakePlatform::MixerClose;
     m_stApi.pfnMixerGetDevCapsW = &CFakePlatform::MixerGetDevCapsW;
@@ -330,6 +338,149 @@ MMRESULT WINAPI CFakePlatform::MixerSetControlDetails(HMIXEROBJ hMixer,
         return stMixer.mrSetDetails;
     }
     stMixer.ulValue = static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(pstDetails->paDetails)->dwValue;
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI CFakePlatform::WaveOutGetNumDevs()
+{
+    return Current().m_stWaveOut.ulDevices;
+}
+
+MMRESULT WINAPI CFakePlatform::WaveOutOpen(LPHWAVEOUT phWaveOut, UINT ulDevice,
+                                           LPCWAVEFORMATEX pstFormat, DWORD_PTR ulCallback,
+                                           DWORD_PTR ulInstance, DWORD ulFlags)
+{
+    CFakePlatform& oFake = Current();
+    std::lock_guard<std::mutex> oLock(oFake.m_mtxWaveOut);
+    FakeWaveOut& stDevice = oFake.m_stWaveOut;
+    stDevice.ulDeviceId = ulDevice;
+    stDevice.stFormat = *pstFormat;
+    stDevice.ulCallback = ulCallback;
+    stDevice.ulInstance = ulInstance;
+    stDevice.ulOpenFlags = ulFlags;
+    if (stDevice.mrOpen != MMSYSERR_NOERROR) {
+        return stDevice.mrOpen;
+    }
+    ++stDevice.iOpens;
+    *phWaveOut = khFakeWaveOut;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::WaveOutPrepareHeader(HWAVEOUT hWaveOut, LPWAVEHDR pstHeader,
+                                                    UINT ulSize)
+{
+    CFakePlatform& oFake = Current();
+    std::lock_guard<std::mutex> oLock(oFake.m_mtxWaveOut);
+    if (hWaveOut != khFakeWaveOut || ulSize != sizeof(WAVEHDR)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (oFake.m_stWaveOut.mrPrepare != MMSYSERR_NOERROR) {
+        return oFake.m_stWaveOut.mrPrepare;
+    }
+    pstHeader->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::WaveOutUnprepareHeader(HWAVEOUT hWaveOut, LPWAVEHDR pstHeader,
+                                                      UINT ulSize)
+{
+    CFakePlatform& oFake = Current();
+    std::lock_guard<std::mutex> oLock(oFake.m_mtxWaveOut);
+    if (hWaveOut != khFakeWaveOut || ulSize != sizeof(WAVEHDR)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (oFake.m_stWaveOut.mrUnprepare != MMSYSERR_NOERROR) {
+        return oFake.m_stWaveOut.mrUnprepare;
+    }
+    if ((pstHeader->dwFlags & WHDR_INQUEUE) != 0) {
+        return WAVERR_STILLPLAYING;
+    }
+    pstHeader->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::WaveOutWrite(HWAVEOUT hWaveOut, LPWAVEHDR pstHeader, UINT ulSize)
+{
+    CFakePlatform& oFake = Current();
+    std::lock_guard<std::mutex> oLock(oFake.m_mtxWaveOut);
+    FakeWaveOut& stDevice = oFake.m_stWaveOut;
+    if (hWaveOut != khFakeWaveOut || ulSize != sizeof(WAVEHDR)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if ((pstHeader->dwFlags & WHDR_PREPARED) == 0) {
+        return WAVERR_UNPREPARED;
+    }
+    if (stDevice.mrWrite != MMSYSERR_NOERROR) {
+        return stDevice.mrWrite;
+    }
+    pstHeader->dwFlags = (pstHeader->dwFlags & ~static_cast<DWORD>(WHDR_DONE)) | WHDR_INQUEUE;
+    const auto* pucData = reinterpret_cast<const uint8_t*>(pstHeader->lpData);
+    stDevice.vecWritten.emplace_back(pucData, pucData + pstHeader->dwBufferLength);
+    stDevice.vecQueued.push_back(pstHeader);
+    return MMSYSERR_NOERROR;
+}
+
+void CFakePlatform::CompleteWaveOut(size_t ulCount)
+{
+    std::vector<WAVEHDR*> vecDone;
+    DWORD_PTR ulCallback = 0;
+    DWORD_PTR ulInstance = 0;
+    {
+        std::lock_guard<std::mutex> oLock(m_mtxWaveOut);
+        auto& vecQueued = m_stWaveOut.vecQueued;
+        ulCount = std::min(ulCount, vecQueued.size());
+        vecDone.assign(vecQueued.begin(), vecQueued.begin() + static_cast<ptrdiff_t>(ulCount));
+        vecQueued.erase(vecQueued.begin(), vecQueued.begin() + static_cast<ptrdiff_t>(ulCount));
+        for (WAVEHDR* pstHeader : vecDone) {
+            pstHeader->dwFlags = (pstHeader->dwFlags & ~static_cast<DWORD>(WHDR_INQUEUE)) | WHDR_DONE;
+        }
+        ulCallback = m_stWaveOut.ulCallback;
+        ulInstance = m_stWaveOut.ulInstance;
+    }
+    for (WAVEHDR* pstHeader : vecDone) {
+        reinterpret_cast<LPWAVECALLBACK>(ulCallback)(reinterpret_cast<HDRVR>(khFakeWaveOut), WOM_DONE,
+                                                     ulInstance, reinterpret_cast<DWORD_PTR>(pstHeader), 0);
+    }
+}
+
+size_t CFakePlatform::QueuedWaveOut()
+{
+    std::lock_guard<std::mutex> oLock(m_mtxWaveOut);
+    return m_stWaveOut.vecQueued.size();
+}
+
+MMRESULT WINAPI CFakePlatform::WaveOutReset(HWAVEOUT hWaveOut)
+{
+    CFakePlatform& oFake = Current();
+    if (hWaveOut != khFakeWaveOut) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    {
+        std::lock_guard<std::mutex> oLock(oFake.m_mtxWaveOut);
+        if (oFake.m_stWaveOut.mrReset != MMSYSERR_NOERROR) {
+            return oFake.m_stWaveOut.mrReset;
+        }
+    }
+    // Every queued block comes back, each with its WOM_DONE.
+    oFake.CompleteWaveOut(CFakePlatform::kulAll);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::WaveOutClose(HWAVEOUT hWaveOut)
+{
+    CFakePlatform& oFake = Current();
+    std::lock_guard<std::mutex> oLock(oFake.m_mtxWaveOut);
+    FakeWaveOut& stDevice = oFake.m_stWaveOut;
+    if (hWaveOut != khFakeWaveOut) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (stDevice.mrClose != MMSYSERR_NOERROR) {
+        return stDevice.mrClose;
+    }
+    if (!stDevice.vecQueued.empty()) {
+        return WAVERR_STILLPLAYING;
+    }
+    ++stDevice.iCloses;
     return MMSYSERR_NOERROR;
 }
 

@@ -36,6 +36,29 @@ struct FakeMixer {
     std::vector<DWORD> vecDetailsFlags;
 };
 
+// A waveOut device: scripted results, the blocks written to it in order, and
+// completion that the test triggers (on its own thread or another one).
+struct FakeWaveOut {
+    UINT ulDevices = 1;
+    MMRESULT mrOpen = MMSYSERR_NOERROR;
+    MMRESULT mrPrepare = MMSYSERR_NOERROR;
+    MMRESULT mrUnprepare = MMSYSERR_NOERROR;
+    MMRESULT mrWrite = MMSYSERR_NOERROR;
+    MMRESULT mrReset = MMSYSERR_NOERROR;
+    MMRESULT mrClose = MMSYSERR_NOERROR;
+
+    // What the library asked for.
+    int iOpens = 0;
+    int iCloses = 0;
+    UINT ulDeviceId = 0;
+    WAVEFORMATEX stFormat = {};
+    DWORD_PTR ulCallback = 0;
+    DWORD_PTR ulInstance = 99;
+    DWORD ulOpenFlags = 0;
+    std::vector<std::vector<uint8_t>> vecWritten;  // each block, as written
+    std::vector<WAVEHDR*> vecQueued;              // written and not yet done
+};
+
 class CFakePlatform {
 public:
     // What LoadLibraryA hands out for a module the test provides.
@@ -64,6 +87,13 @@ public:
     // SetEvent fails from now on, leaving ulError as the last error.
     void FailSetEvent(DWORD ulError) { m_ulSetEventError = ulError; }
     FakeMixer& Mixer() { return m_stMixer; }
+    FakeWaveOut& WaveOut() { return m_stWaveOut; }
+    static const HWAVEOUT khFakeWaveOut;
+    static constexpr size_t kulAll = static_cast<size_t>(-1);
+    // The device finishes its ulCount oldest queued blocks: WHDR_DONE, then
+    // WOM_DONE through the library's callback, on the calling thread.
+    void CompleteWaveOut(size_t ulCount);
+    size_t QueuedWaveOut();
     // Events and threads the library created and has not closed yet.
     size_t OpenHandles() const;
     static const HMIXER khFakeMixer;
@@ -97,6 +127,14 @@ private:
                                                    DWORD ulFlags);
     static MMRESULT WINAPI MixerSetControlDetails(HMIXEROBJ, LPMIXERCONTROLDETAILS pstDetails,
                                                   DWORD ulFlags);
+    static UINT WINAPI WaveOutGetNumDevs();
+    static MMRESULT WINAPI WaveOutOpen(LPHWAVEOUT phWaveOut, UINT ulDevice, LPCWAVEFORMATEX pstFormat,
+                                       DWORD_PTR ulCallback, DWORD_PTR ulInstance, DWORD ulFlags);
+    static MMRESULT WINAPI WaveOutPrepareHeader(HWAVEOUT, LPWAVEHDR pstHeader, UINT ulSize);
+    static MMRESULT WINAPI WaveOutUnprepareHeader(HWAVEOUT, LPWAVEHDR pstHeader, UINT ulSize);
+    static MMRESULT WINAPI WaveOutWrite(HWAVEOUT, LPWAVEHDR pstHeader, UINT ulSize);
+    static MMRESULT WINAPI WaveOutReset(HWAVEOUT);
+    static MMRESULT WINAPI WaveOutClose(HWAVEOUT);
     static uintptr_t BeginThreadEx(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned,
                                    unsigned*);
 
@@ -115,6 +153,8 @@ private:
     bool m_bFailEvents = false;
     std::atomic<DWORD> m_ulSetEventError{0};
     FakeMixer m_stMixer;
+    std::mutex m_mtxWaveOut;
+    FakeWaveOut m_stWaveOut;
     std::vector<HANDLE> m_vecOpenHandles;
 };
 
