@@ -1,5 +1,6 @@
 #include "common/func_macros.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/platform.h"
@@ -9,19 +10,40 @@
 
 namespace {
 
-// One pass with a compile-time gain, so each band's loop is a plain
-// load-scale-clamp-store that the compiler vectorises. Division truncates
-// toward zero (-9 / 8 == -1, -7 / 8 == 0), as the signed division does.
-template <int32_t lMul, int32_t lDiv>
-void ScaleSamples(uint8_t* pucSamples, uint32_t ulSamples)
+// One pass each, with the shift known at compile time, so that every band's
+// loop is a plain load-compute-store over 16-bit lanes that the compiler
+// vectorises. Samples are copied in and out: the host's buffer need not be
+// aligned.
+template <int iShift>
+void Attenuate(uint8_t* pucSamples, uint32_t ulSamples)
 {
     for (uint32_t i = 0; i < ulSamples; ++i) {
         int16_t sSample;
         std::memcpy(&sSample, pucSamples + 2 * static_cast<size_t>(i), sizeof sSample);
-        int32_t lValue = static_cast<int32_t>(sSample) * lMul / lDiv;
-        lValue = lValue > INT16_MAX ? INT16_MAX : lValue;
-        lValue = lValue < INT16_MIN ? INT16_MIN : lValue;
-        sSample = static_cast<int16_t>(lValue);
+        // Signed division truncates toward zero: -9 / 8 == -1, -7 / 8 == 0.
+        sSample = static_cast<int16_t>(sSample / (1 << iShift));
+        std::memcpy(pucSamples + 2 * static_cast<size_t>(i), &sSample, sizeof sSample);
+    }
+}
+
+// Saturation worked out on the sample itself keeps the loop in 16-bit lanes:
+// clamp to the range that survives the shift, shift, and set the low bits of
+// the samples clamped from above so that they reach INT16_MAX exactly (the
+// lowest value reaches INT16_MIN by itself). The clamp moved a sample down
+// exactly when the clamped value minus the sample is negative.
+template <int iShift>
+void Amplify(uint8_t* pucSamples, uint32_t ulSamples)
+{
+    constexpr int16_t ksHighest = INT16_MAX >> iShift;
+    constexpr int16_t ksLowest = INT16_MIN >> iShift;
+    constexpr int16_t ksLowBits = (1 << iShift) - 1;
+    for (uint32_t i = 0; i < ulSamples; ++i) {
+        int16_t sSample;
+        std::memcpy(&sSample, pucSamples + 2 * static_cast<size_t>(i), sizeof sSample);
+        const int16_t sClamped = std::max(std::min(sSample, ksHighest), ksLowest);
+        const auto sMovedDown = static_cast<int16_t>(static_cast<int16_t>(sClamped - sSample) >> 15);
+        const auto sShifted = static_cast<uint16_t>(static_cast<uint16_t>(sClamped) << iShift);
+        sSample = static_cast<int16_t>(sShifted | (sMovedDown & ksLowBits));
         std::memcpy(pucSamples + 2 * static_cast<size_t>(i), &sSample, sizeof sSample);
     }
 }
@@ -38,19 +60,19 @@ uint32_t adjustPcmWave(uint8_t* pWaveBuf, uint32_t ulLength, uint32_t ulVolume)
     if (ulVolume == 0) {
         std::memset(pWaveBuf, 0, 2 * static_cast<size_t>(ulSamples));
     } else if (ulVolume <= 36) {
-        ScaleSamples<1, 8>(pWaveBuf, ulSamples);
+        Attenuate<3>(pWaveBuf, ulSamples);
     } else if (ulVolume <= 72) {
-        ScaleSamples<1, 4>(pWaveBuf, ulSamples);
+        Attenuate<2>(pWaveBuf, ulSamples);
     } else if (ulVolume <= 108) {
-        ScaleSamples<1, 2>(pWaveBuf, ulSamples);
+        Attenuate<1>(pWaveBuf, ulSamples);
     } else if (ulVolume <= 144) {
         // Unity band: nothing to do.
     } else if (ulVolume <= 180) {
-        ScaleSamples<2, 1>(pWaveBuf, ulSamples);
+        Amplify<1>(pWaveBuf, ulSamples);
     } else if (ulVolume <= 216) {
-        ScaleSamples<4, 1>(pWaveBuf, ulSamples);
+        Amplify<2>(pWaveBuf, ulSamples);
     } else {
-        ScaleSamples<8, 1>(pWaveBuf, ulSamples);
+        Amplify<3>(pWaveBuf, ulSamples);
     }
     return VOCORA_OK;
 }

@@ -2,6 +2,7 @@
 // exact bytes it touches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -70,18 +71,25 @@ TEST(GainTest, MultiplyingBandsSaturate)
     EXPECT_EQ(Adjusted({4096, -4097, 4095}, 1000), (std::vector<int16_t>{32767, -32768, 32760}));
 }
 
-// Long enough that a vectorised loop and its scalar tail both run.
-TEST(GainTest, EverySampleOfALongBufferIsScaled)
+// Every 16-bit value through every band, against plain 32-bit arithmetic: the
+// bands are computed in 16-bit lanes, so each edge of each band is checked.
+// (65536 samples also run both the vectorised loop and its scalar tail.)
+TEST(GainTest, EveryValueInEveryBandMatchesWideArithmetic)
 {
-    std::vector<int16_t> vecSamples(1027);
-    for (size_t i = 0; i < vecSamples.size(); ++i) {
-        vecSamples[i] = static_cast<int16_t>(static_cast<int32_t>(i * 61) - 31000);
+    std::vector<int16_t> vecAll(65536 + 3);
+    for (size_t i = 0; i < vecAll.size(); ++i) {
+        vecAll[i] = static_cast<int16_t>(static_cast<uint16_t>(i));
     }
-    const std::vector<int16_t> vecResult = Adjusted(vecSamples, 181);
-    for (size_t i = 0; i < vecSamples.size(); ++i) {
-        int32_t lExpected = vecSamples[i] * 4;
-        lExpected = lExpected > 32767 ? 32767 : (lExpected < -32768 ? -32768 : lExpected);
-        ASSERT_EQ(vecResult[i], lExpected) << "sample " << i;
+    const std::pair<uint32_t, int32_t> astBands[] = {{1, -8}, {37, -4}, {73, -2}, {109, 1},
+                                                     {145, 2}, {181, 4}, {217, 8}};
+    for (const auto& stBand : astBands) {
+        const std::vector<int16_t> vecResult = Adjusted(vecAll, stBand.first);
+        for (size_t i = 0; i < vecAll.size(); ++i) {
+            int32_t lExpected = stBand.second > 0 ? vecAll[i] * stBand.second
+                                                  : vecAll[i] / -stBand.second;
+            lExpected = std::min(std::max(lExpected, -32768), 32767);
+            ASSERT_EQ(vecResult[i], lExpected) << "volume " << stBand.first << ", sample " << vecAll[i];
+        }
     }
 }
 
