@@ -1,5 +1,6 @@
 // The WAV reader against files built byte by byte: what it must play, and the
 // damaged or unplayable files it must refuse before a single block is played.
+// The writer against the reader, including the file a killed recording leaves.
 #include "wav_file.h"
 
 #include <gtest/gtest.h>
@@ -264,6 +265,109 @@ TEST(WavFile, RefusesAMissingFileNamingIt)
     std::string strError;
     EXPECT_FALSE(oReader.Open("no-such-folder\\no-such-file.wav", strError));
     EXPECT_NE(strError.find("cannot open no-such-folder\\no-such-file.wav"), std::string::npos)
+        << strError;
+}
+
+// The file as it is on disk, even while a writer still has it open.
+Bytes FileBytes(const std::string& strPath)
+{
+    const CFileHandle oFile(CreateFileA(strPath.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    Bytes vecContent(1 << 16);
+    DWORD ulRead = 0;
+    if (!oFile.IsOpen() || !ReadFile(oFile.Get(), vecContent.data(),
+                                     static_cast<DWORD>(vecContent.size()), &ulRead, nullptr)) {
+        ADD_FAILURE() << "cannot read " << strPath;
+        ulRead = 0;
+    }
+    vecContent.resize(ulRead);
+    return vecContent;
+}
+
+// What the reader finds in vecFile: its format and every sample byte.
+Bytes ReadBack(const Bytes& vecFile, uint32_t ulRate, uint32_t ulChannels)
+{
+    const CTempFile oFile(vecFile);
+    CWavReader oReader;
+    std::string strError;
+    EXPECT_TRUE(oReader.Open(oFile.Path(), strError)) << strError;
+    EXPECT_EQ(oReader.Format().ulSampleRate, ulRate);
+    EXPECT_EQ(oReader.Format().ulChannels, ulChannels);
+    return ReadAll(oReader, 1000);
+}
+
+void Append(CWavWriter& oWriter, const Bytes& vecData, uint32_t ulExpectedTaken)
+{
+    uint32_t ulTaken = 0;
+    std::string strError;
+    EXPECT_TRUE(
+        oWriter.Append(vecData.data(), static_cast<uint32_t>(vecData.size()), ulTaken, strError))
+        << strError;
+    EXPECT_EQ(ulTaken, ulExpectedTaken);
+}
+
+TEST(WavWriter, WritesAFileTheReaderTakesWhole)
+{
+    const CTempFile oFile{Bytes()};
+    const Bytes vecSamples = Samples(1200);
+    std::string strError;
+    CWavWriter oWriter;
+    ASSERT_TRUE(oWriter.Create(oFile.Path(), 44100, 2, strError)) << strError;
+    Append(oWriter, Bytes(vecSamples.begin(), vecSamples.begin() + 400), 400);
+    Append(oWriter, Bytes(vecSamples.begin() + 400, vecSamples.end()), 800);
+    ASSERT_TRUE(oWriter.Finish(strError)) << strError;
+
+    const Bytes vecFile = FileBytes(oFile.Path());
+    EXPECT_EQ(vecFile.size(), 44u + 1200u);
+    EXPECT_EQ(vecFile[28] | vecFile[29] << 8 | vecFile[30] << 16, 44100 * 4);  // bytes a second
+    EXPECT_EQ(ReadBack(vecFile, 44100, 2), vecSamples);
+}
+
+TEST(WavWriter, AKilledRecordingIsValidUpToTheLastHeaderUpdate)
+{
+    const CTempFile oFile{Bytes()};
+    const Bytes vecSamples = Samples(600);
+    std::string strError;
+    {
+        CWavWriter oWriter;
+        ASSERT_TRUE(oWriter.Create(oFile.Path(), 16000, 1, strError)) << strError;
+        EXPECT_EQ(ReadBack(FileBytes(oFile.Path()), 16000, 1), Bytes());
+        Append(oWriter, Bytes(vecSamples.begin(), vecSamples.begin() + 400), 400);
+        ASSERT_TRUE(oWriter.UpdateHeader(strError)) << strError;
+        Append(oWriter, Bytes(vecSamples.begin() + 400, vecSamples.end()), 200);
+        // The file as a kill at this point would leave it.
+        EXPECT_EQ(ReadBack(FileBytes(oFile.Path()), 16000, 1),
+                  Bytes(vecSamples.begin(), vecSamples.begin() + 400));
+    }
+    // Going out of scope finishes the file.
+    EXPECT_EQ(ReadBack(FileBytes(oFile.Path()), 16000, 1), vecSamples);
+}
+
+TEST(WavWriter, StopsAtTheSizeLimitOnAWholeFrame)
+{
+    const CTempFile oFile{Bytes()};
+    const Bytes vecSamples = Samples(60);
+    std::string strError;
+    CWavWriter oWriter(103);  // 25 stereo frames and 3 bytes
+    ASSERT_TRUE(oWriter.Create(oFile.Path(), 8000, 2, strError)) << strError;
+    Append(oWriter, vecSamples, 60);
+    EXPECT_FALSE(oWriter.IsFull());
+    Append(oWriter, vecSamples, 40);
+    EXPECT_TRUE(oWriter.IsFull());
+    Append(oWriter, vecSamples, 0);
+    ASSERT_TRUE(oWriter.Finish(strError)) << strError;
+    Bytes vecExpected = vecSamples;
+    vecExpected.insert(vecExpected.end(), vecSamples.begin(), vecSamples.begin() + 40);
+    EXPECT_EQ(ReadBack(FileBytes(oFile.Path()), 8000, 2), vecExpected);
+}
+
+TEST(WavWriter, RefusesAFolderThatDoesNotExistNamingIt)
+{
+    CWavWriter oWriter;
+    std::string strError;
+    EXPECT_FALSE(oWriter.Create("no-such-folder\\out.wav", 16000, 1, strError));
+    EXPECT_NE(strError.find("cannot create no-such-folder\\out.wav"), std::string::npos)
         << strError;
 }
 

@@ -3,8 +3,11 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #include "result_names.h"
 
@@ -60,6 +63,57 @@ uint32_t Report(const char* pszCall, uint32_t ulResult)
     return ulResult;
 }
 
+bool ParseUint(const char* pszText, uint32_t ulMax, uint32_t& ulValue)
+{
+    if (pszText == nullptr || *pszText < '0' || *pszText > '9') {
+        return false;
+    }
+    errno = 0;
+    char* pszEnd = nullptr;
+    const unsigned long long ullValue = std::strtoull(pszText, &pszEnd, 10);
+    if (errno != 0 || *pszEnd != '\0' || ullValue > ulMax) {
+        return false;
+    }
+    ulValue = static_cast<uint32_t>(ullValue);
+    return true;
+}
+
+bool ParsePositive(const char* pszText, double& dValue)
+{
+    if (pszText == nullptr || *pszText == '\0') {
+        return false;
+    }
+    char* pszEnd = nullptr;
+    const double dParsed = std::strtod(pszText, &pszEnd);
+    if (*pszEnd != '\0' || !std::isfinite(dParsed) || dParsed <= 0.0) {
+        return false;
+    }
+    dValue = dParsed;
+    return true;
+}
+
+CStopwatch::CStopwatch()
+{
+    QueryPerformanceFrequency(&m_stFrequency);
+    QueryPerformanceCounter(&m_stStart);
+}
+
+double CStopwatch::Seconds() const
+{
+    LARGE_INTEGER stNow;
+    QueryPerformanceCounter(&stNow);
+    return static_cast<double>(stNow.QuadPart - m_stStart.QuadPart) /
+           static_cast<double>(m_stFrequency.QuadPart);
+}
+
+void CStopwatch::SleepUntil(double dSeconds) const
+{
+    const double dLeft = dSeconds - Seconds();
+    if (dLeft > 0.0) {
+        Sleep(static_cast<DWORD>(dLeft * 1000.0));
+    }
+}
+
 CComThread::CComThread() : m_hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
 
 CComThread::~CComThread()
@@ -80,4 +134,21 @@ CVocoraSession::CVocoraSession()
 CVocoraSession::~CVocoraSession()
 {
     Report("Vocora_Cleanup", Vocora_Cleanup());
+}
+
+uint32_t CCaptureHandle::Create(const AudioParam& stParam, uint32_t ulSelector)
+{
+    return Report("Vocora_CreateCaptureDec",
+                  Vocora_CreateCaptureDec(&stParam, ulSelector, &m_hCapture));
+}
+
+uint32_t CCaptureHandle::Destroy()
+{
+    if (m_hCapture == nullptr) {
+        return VOCORA_OK;
+    }
+    const uint32_t ulResult =
+        Report("Vocora_DestoryCaptureDec", Vocora_DestoryCaptureDec(m_hCapture));
+    m_hCapture = nullptr;
+    return ulResult;
 }

@@ -26,6 +26,23 @@ void EndProgressLine();
 // Prints "pszCall -> 0xN (NAME)" and hands the result back.
 uint32_t Report(const char* pszCall, uint32_t ulResult);
 
+// Option values. Digits only for ParseUint: "12abc", "-1" and "" are refused
+// rather than read as something; ParsePositive takes a finite number above 0.
+bool ParseUint(const char* pszText, uint32_t ulMax, uint32_t& ulValue);
+bool ParsePositive(const char* pszText, double& dValue);
+
+// Wall-clock time since construction, from the performance counter.
+class CStopwatch {
+public:
+    CStopwatch();
+    double Seconds() const;
+    void SleepUntil(double dSeconds) const;
+
+private:
+    LARGE_INTEGER m_stFrequency;
+    LARGE_INTEGER m_stStart;
+};
+
 // COM belongs to the host: the library's echo-cancellation probe needs it on
 // the thread that calls Vocora_Init.
 class CComThread {
@@ -54,6 +71,24 @@ public:
 
 private:
     uint32_t m_ulInit;
+};
+
+// One capture handle, destroyed on every way out. The library's capture
+// thread runs from Create until Destroy returns, so whatever the callback
+// uses must outlive this object.
+class CCaptureHandle {
+public:
+    CCaptureHandle() = default;
+    ~CCaptureHandle() { Destroy(); }
+    CCaptureHandle(const CCaptureHandle&) = delete;
+    CCaptureHandle& operator=(const CCaptureHandle&) = delete;
+
+    uint32_t Create(const AudioParam& stParam, uint32_t ulSelector);
+    VocoraCaptureHandle Get() const { return m_hCapture; }
+    uint32_t Destroy();
+
+private:
+    VocoraCaptureHandle m_hCapture = nullptr;
 };
 
 #endif

@@ -5,10 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -64,36 +62,6 @@ struct PlayOptions {
     uint32_t ulVolume = 255;
     uint32_t ulBlockBytes = 0;  // 0: 20 ms of audio
 };
-
-// Digits only: "12abc", "-1" and "" are refused rather than read as something.
-bool ParseUint(const char* pszText, uint32_t ulMax, uint32_t& ulValue)
-{
-    if (pszText == nullptr || *pszText < '0' || *pszText > '9') {
-        return false;
-    }
-    errno = 0;
-    char* pszEnd = nullptr;
-    const unsigned long long ullValue = std::strtoull(pszText, &pszEnd, 10);
-    if (errno != 0 || *pszEnd != '\0' || ullValue > ulMax) {
-        return false;
-    }
-    ulValue = static_cast<uint32_t>(ullValue);
-    return true;
-}
-
-bool ParsePositive(const char* pszText, double& dValue)
-{
-    if (pszText == nullptr || *pszText == '\0') {
-        return false;
-    }
-    char* pszEnd = nullptr;
-    const double dParsed = std::strtod(pszText, &pszEnd);
-    if (*pszEnd != '\0' || !std::isfinite(dParsed) || dParsed <= 0.0) {
-        return false;
-    }
-    dValue = dParsed;
-    return true;
-}
 
 bool ParsePlayOptions(int argc, char** argv, PlayOptions& stOptions, std::string& strError)
 {
@@ -281,33 +249,6 @@ public:
 
 private:
     bool m_bSet;
-};
-
-class CStopwatch {
-public:
-    CStopwatch()
-    {
-        QueryPerformanceFrequency(&m_stFrequency);
-        QueryPerformanceCounter(&m_stStart);
-    }
-    double Seconds() const
-    {
-        LARGE_INTEGER stNow;
-        QueryPerformanceCounter(&stNow);
-        return static_cast<double>(stNow.QuadPart - m_stStart.QuadPart) /
-               static_cast<double>(m_stFrequency.QuadPart);
-    }
-    void SleepUntil(double dSeconds) const
-    {
-        const double dLeft = dSeconds - Seconds();
-        if (dLeft > 0.0) {
-            Sleep(static_cast<DWORD>(dLeft * 1000.0));
-        }
-    }
-
-private:
-    LARGE_INTEGER m_stFrequency;
-    LARGE_INTEGER m_stStart;
 };
 
 struct PlaySource {

@@ -1,13 +1,17 @@
 // vocora-host: a small media host around vocora.dll. Every message the library
 // logs is printed, formatted, as it arrives.
 //
-//   vocora-host info    initialise, report what was found, clean up
-//   vocora-host play    play a WAV file or a tone in real time
+//   vocora-host info        initialise, report what was found, clean up
+//   vocora-host play        play a WAV file or a tone in real time
+//   vocora-host record      capture from the microphone into a WAV file
+//   vocora-host mic-volume  read, or set, the system microphone level
 #include <cstdio>
 #include <cstring>
 
 #include "host_common.h"
+#include "mic_volume_command.h"
 #include "play_command.h"
+#include "record_command.h"
 #include "vocora.h"
 
 namespace {
@@ -40,8 +44,8 @@ int Usage(const char* pszCommand)
     std::fprintf(stderr,
                  "usage: vocora-host COMMAND [ARGS]\n"
                  "  info    initialise vocora.dll, report what it found, clean up\n"
-                 "%s",
-                 PlayUsage());
+                 "%s%s%s",
+                 PlayUsage(), RecordUsage(), MicVolumeUsage());
     return 2;
 }
 
@@ -53,6 +57,8 @@ struct Command {
 const Command kastCommands[] = {
     {"info", &RunInfo},
     {"play", &RunPlay},
+    {"record", &RunRecord},
+    {"mic-volume", &RunMicVolume},
 };
 
 }  // namespace

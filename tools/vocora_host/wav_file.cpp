@@ -27,6 +27,18 @@ uint32_t ReadLe32(const uint8_t* pucBytes)
     return ReadLe16(pucBytes) | (ReadLe16(pucBytes + 2) << 16);
 }
 
+void PutLe16(uint8_t* pucBytes, uint32_t ulValue)
+{
+    pucBytes[0] = static_cast<uint8_t>(ulValue);
+    pucBytes[1] = static_cast<uint8_t>(ulValue >> 8);
+}
+
+void PutLe32(uint8_t* pucBytes, uint32_t ulValue)
+{
+    PutLe16(pucBytes, ulValue & 0xFFFF);
+    PutLe16(pucBytes + 2, ulValue >> 16);
+}
+
 std::string StrPrintf(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
 
 std::string StrPrintf(const char* pszFormat, ...)
@@ -74,6 +86,19 @@ bool ReadUpTo(HANDLE hFile, void* pBuffer, uint32_t ulWanted, uint32_t& ulGot)
         ulGot += ulChunk;
     }
     return true;
+}
+
+bool WriteAll(HANDLE hFile, const void* pData, uint32_t ulBytes)
+{
+    DWORD ulWritten = 0;
+    return WriteFile(hFile, pData, ulBytes, &ulWritten, nullptr) && ulWritten == ulBytes;
+}
+
+bool SeekTo(HANDLE hFile, int64_t llOffset, DWORD ulMethod)
+{
+    LARGE_INTEGER stOffset = {};
+    stOffset.QuadPart = llOffset;
+    return SetFilePointerEx(hFile, stOffset, nullptr, ulMethod) != 0;
 }
 
 const char* FormatTagName(uint32_t ulTag)
@@ -323,4 +348,107 @@ bool CWavReader::Read(uint8_t* pucBuffer, uint32_t ulBytes, uint32_t& ulRead, st
     }
     m_ulDataRead += ulRead;
     return true;
+}
+
+CWavWriter::~CWavWriter()
+{
+    std::string strIgnored;
+    Finish(strIgnored);
+}
+
+std::vector<uint8_t> CWavWriter::Header() const
+{
+    const uint32_t ulBlockAlign = m_ulChannels * 2;
+    const auto ulData = static_cast<uint32_t>(m_ullDataBytes);
+    std::vector<uint8_t> vecHeader(44);
+    uint8_t* pucHeader = vecHeader.data();
+    std::memcpy(pucHeader, "RIFF", 4);
+    // A pad byte after an odd data chunk counts in the RIFF size only.
+    PutLe32(pucHeader + 4, 36 + ulData + (ulData & 1u));
+    std::memcpy(pucHeader + 8, "WAVEfmt ", 8);
+    PutLe32(pucHeader + 16, 16);
+    PutLe16(pucHeader + 20, kulFormatPcm);
+    PutLe16(pucHeader + 22, m_ulChannels);
+    PutLe32(pucHeader + 24, m_ulSampleRate);
+    PutLe32(pucHeader + 28, m_ulSampleRate * ulBlockAlign);
+    PutLe16(pucHeader + 32, ulBlockAlign);
+    PutLe16(pucHeader + 34, 16);
+    std::memcpy(pucHeader + 36, "data", 4);
+    PutLe32(pucHeader + 40, ulData);
+    return vecHeader;
+}
+
+bool CWavWriter::Create(const std::string& strPath, uint32_t ulSampleRate, uint32_t ulChannels,
+                        std::string& strError)
+{
+    if (ulChannels == 0 || ulChannels > 0xFFFF || ulSampleRate == 0) {
+        strError = StrPrintf("cannot write %u channels at %u Hz", ulChannels, ulSampleRate);
+        return false;
+    }
+    m_ulSampleRate = ulSampleRate;
+    m_ulChannels = ulChannels;
+    m_ullDataBytes = 0;
+    const uint64_t ullFrameBytes = ulChannels * 2ull;
+    const uint64_t ullMax =
+        m_ullMaxDataBytes < kullMaxDataBytes ? m_ullMaxDataBytes : kullMaxDataBytes;
+    m_ullLimit = ullMax - ullMax % ullFrameBytes;
+    // Others may read the file while it grows, to watch the recording.
+    m_oFile = CFileHandle(CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_oFile.IsOpen()) {
+        strError = "cannot create " + strPath + ": " + SystemMessage(GetLastError());
+        return false;
+    }
+    const std::vector<uint8_t> vecHeader = Header();
+    if (!WriteAll(m_oFile.Get(), vecHeader.data(), static_cast<uint32_t>(vecHeader.size()))) {
+        strError = "cannot write the header of " + strPath + ": " + SystemMessage(GetLastError());
+        m_oFile = CFileHandle();
+        return false;
+    }
+    return true;
+}
+
+bool CWavWriter::Append(const uint8_t* pucData, uint32_t ulBytes, uint32_t& ulTaken,
+                        std::string& strError)
+{
+    const uint64_t ullRoom = m_ullLimit - m_ullDataBytes;
+    ulTaken = ulBytes < ullRoom ? ulBytes : static_cast<uint32_t>(ullRoom);
+    if (ulTaken == 0) {
+        return true;
+    }
+    if (!m_oFile.IsOpen() || !WriteAll(m_oFile.Get(), pucData, ulTaken)) {
+        strError = "cannot write the samples: " + SystemMessage(GetLastError());
+        ulTaken = 0;
+        return false;
+    }
+    m_ullDataBytes += ulTaken;
+    return true;
+}
+
+bool CWavWriter::UpdateHeader(std::string& strError)
+{
+    const HANDLE hFile = m_oFile.Get();
+    const std::vector<uint8_t> vecHeader = Header();
+    if (!m_oFile.IsOpen() || !SeekTo(hFile, 0, FILE_BEGIN) ||
+        !WriteAll(hFile, vecHeader.data(), static_cast<uint32_t>(vecHeader.size())) ||
+        !SeekTo(hFile, 0, FILE_END)) {
+        strError = "cannot update the header: " + SystemMessage(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool CWavWriter::Finish(std::string& strError)
+{
+    if (!m_oFile.IsOpen()) {
+        return true;
+    }
+    const uint8_t ucPad = 0;
+    bool bOk = (m_ullDataBytes & 1u) == 0 || WriteAll(m_oFile.Get(), &ucPad, 1);
+    if (!bOk) {
+        strError = "cannot write the pad byte: " + SystemMessage(GetLastError());
+    }
+    bOk = bOk && UpdateHeader(strError);
+    m_oFile = CFileHandle();
+    return bOk;
 }

@@ -1,6 +1,6 @@
-// Reads 16-bit PCM from a RIFF/WAVE file, streaming its data chunk.
+// Reads and writes 16-bit PCM RIFF/WAVE files, streaming the data chunk.
 //
-// Accepted: format tag 1 (PCM), or WAVE_FORMAT_EXTENSIBLE with the PCM
+// CWavReader accepts format tag 1 (PCM), or WAVE_FORMAT_EXTENSIBLE with the PCM
 // sub-format, 16 bits per sample, any sample rate and channel count. Chunks
 // other than "fmt " and "data" (LIST, fact, cue ...) are skipped. Everything
 // else is refused with a sentence saying why, and so is a file shorter than
@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct WavFormat {
     uint32_t ulFormatTag = 0;  // as in the fmt chunk (1, or 0xFFFE for extensible)
@@ -65,6 +66,50 @@ private:
     WavFormat m_stFormat;
     uint32_t m_ulDataBytes = 0;
     uint32_t m_ulDataRead = 0;
+};
+
+// Writes a 16-bit PCM file as the samples arrive. The header goes out first
+// with sizes that cover no samples; UpdateHeader and Finish rewrite it with
+// the true sizes. A process killed in between leaves a valid file holding the
+// samples up to the last update: whatever was appended after it lies past the
+// declared end of the data chunk, where readers do not look.
+class CWavWriter {
+public:
+    // The largest data chunk the 32-bit RIFF size can describe.
+    static constexpr uint64_t kullMaxDataBytes = 0xFFFFFFFFull - 36;
+
+    // ullMaxDataBytes lower than the format's own limit serves tests.
+    explicit CWavWriter(uint64_t ullMaxDataBytes = kullMaxDataBytes)
+        : m_ullMaxDataBytes(ullMaxDataBytes)
+    {
+    }
+    // Finishes a file still open, so that no way out leaves a stale header.
+    ~CWavWriter();
+    CWavWriter(const CWavWriter&) = delete;
+    CWavWriter& operator=(const CWavWriter&) = delete;
+
+    // Creates (or replaces) strPath and writes the header.
+    bool Create(const std::string& strPath, uint32_t ulSampleRate, uint32_t ulChannels,
+                std::string& strError);
+    // Appends up to the size limit, which falls on a whole frame; ulTaken says
+    // how many bytes went in (fewer than ulBytes only once IsFull()).
+    bool Append(const uint8_t* pucData, uint32_t ulBytes, uint32_t& ulTaken, std::string& strError);
+    bool UpdateHeader(std::string& strError);
+    // Pads an odd data chunk, writes the final header and closes the file.
+    bool Finish(std::string& strError);
+
+    uint64_t DataBytes() const { return m_ullDataBytes; }
+    bool IsFull() const { return m_ullDataBytes >= m_ullLimit; }
+
+private:
+    std::vector<uint8_t> Header() const;
+
+    CFileHandle m_oFile;
+    uint64_t m_ullMaxDataBytes;
+    uint64_t m_ullLimit = 0;  // m_ullMaxDataBytes down to a whole frame
+    uint64_t m_ullDataBytes = 0;
+    uint32_t m_ulSampleRate = 0;
+    uint32_t m_ulChannels = 0;
 };
 
 #endif
