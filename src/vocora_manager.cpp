@@ -111,15 +111,29 @@ uint32_t Vocora_GetPlayVolume_Wrapper(VocoraPlayHandle phAudioPlayDec, int32_t* 
 uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32_t ulSelector,
                                          VocoraCaptureHandle* hAudioCaptureDec)
 {
-    // Echo cancellation is not built into the library yet, so the probe never
-    // enables it and every handle records through plain DirectSound capture.
-    (void)ulSelector;
-    CAudioCaptureBase* poSoundCapture = new (std::nothrow) CDirectSoundCapture();
+    const bool bEchoCancelling = ulSelector == 0 && sm_bUseAecCapture == 1;
+    CAudioCaptureBase* poSoundCapture = nullptr;
+    if (bEchoCancelling) {
+        poSoundCapture = new (std::nothrow) CAecAudioCapture();
+    } else {
+        poSoundCapture = new (std::nothrow) CDirectSoundCapture();
+    }
     if (poSoundCapture == nullptr) {
         VOCORA_LOG_NULL("Vocora_CreateCaptureDec_Wrapper", "poSoundCapture");
         return VOCORA_ERR_INVALID_ARG;
     }
     uint32_t ulResult = poSoundCapture->Init(pstAudioParam);
+    // Where echo cancellation cannot be set up (it has logged why), plain
+    // DirectSound capture stands in, and its result is the host's.
+    if (ulResult != VOCORA_OK && bEchoCancelling) {
+        delete poSoundCapture;
+        poSoundCapture = new (std::nothrow) CDirectSoundCapture();
+        if (poSoundCapture == nullptr) {
+            VOCORA_LOG_NULL("Vocora_CreateCaptureDec_Wrapper", "poSoundCapture");
+            return VOCORA_ERR_INVALID_ARG;
+        }
+        ulResult = poSoundCapture->Init(pstAudioParam);
+    }
     if (ulResult != VOCORA_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "Vocora_CreateCaptureDec_Wrapper",
                    "Failed, CreateDec fail, Error:[0x%x].", ulResult);

@@ -1,10 +1,149 @@
 #include "aec/aceaudiocapture.h"
 
-#include "vocora.h"
+#include <new>
 
-// The voice-capture engine is not built into the library yet, so echo
-// cancellation is never offered.
+#include "aec/aec_ids.h"
+#include "log/log.h"
+
+CAecAudioCapture::CAecAudioCapture() = default;
+
+CAecAudioCapture::~CAecAudioCapture()
+{
+    try {
+        Close();
+    } catch (...) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::~CAecAudioCapture",
+                   "object delete Failed, catch unknown exceptions.");
+    }
+}
+
+uint32_t CAecAudioCapture::Init(const AudioParam* pstAudioParam)
+{
+    // The voice-capture DSP delivers mono only.
+    if (pstAudioParam->ulChannels != 1) {
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    m_poAecMicCapture = new (std::nothrow) CAecMicArrayCapture();
+    if (m_poAecMicCapture == nullptr) {
+        VOCORA_LOG_NULL("CAecAudioCapture::Init", "m_poAecMicCapture");
+        return VOCORA_ERR_INVALID_ARG;
+    }
+    m_ulChannels = pstAudioParam->ulChannels;
+    m_ulBitsPerSample = pstAudioParam->ulBitsPerSample;
+    m_ulSampleRate = pstAudioParam->ulSampleRate;
+
+    // The census runs on the engine's own endpoint lists.
+    m_poAecMicCapture->EnumDevices();
+    if (m_poAecMicCapture->GetCaptureDeviceCount() == 0) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::Init",
+                   "AecAudio: The Number of Waveform-audio Input Devices Present in The System is Zero.");
+        return VOCORA_CAP_ERR_NO_INPUT_DEVICE;
+    }
+    m_poAecMicCapture->SelectDefaultCaptureDevice();
+    const uint32_t ulRenderDevices = m_poAecMicCapture->GetRenderDeviceCount();
+    if (ulRenderDevices == 0) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::Init",
+                   "AecAudio: The Number of Waveform-audio Output Devices Present in The System is Zero.");
+        return VOCORA_CAP_ERR_NO_OUTPUT_DEVICE;
+    }
+    if (ulRenderDevices != 1) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::Init",
+                   "AecAudio: The Number of Waveform-audio Output Devices Present in The System is More Than 1.");
+        return VOCORA_CAP_ERR_MANY_OUTPUT_DEVICES;
+    }
+    m_poAecMicCapture->SetRenderDeviceIndex(0);
+    m_poAecMicCapture->SetAecMode(kulSingleChannelAec, m_ulSampleRate);
+    m_poAecMicCapture->AddEventSink(this);
+    const auto lResult = static_cast<int32_t>(
+        m_poAecMicCapture->Init(m_ulChannels, m_ulSampleRate, m_ulBitsPerSample, 0));
+    if (lResult < 0) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::Init",
+                   "CCoreAudioCapture::CreateDec Failed, Error:[0x%x].", static_cast<unsigned>(lResult));
+        return VOCORA_CAP_ERR_MIXER_OPEN;
+    }
+    return VOCORA_OK;
+}
+
+uint32_t CAecAudioCapture::Start()
+{
+    if (m_poAecMicCapture != nullptr) {
+        m_poAecMicCapture->Start();
+    }
+    return VOCORA_OK;
+}
+
+uint32_t CAecAudioCapture::Stop()
+{
+    if (m_poAecMicCapture != nullptr) {
+        m_poAecMicCapture->Stop();
+    }
+    return VOCORA_OK;
+}
+
+uint32_t CAecAudioCapture::SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
+                                              void* pUserData)
+{
+    // The user value goes first, so that a new callback never sees an older one.
+    m_pUserData = pUserData;
+    m_pfnAudioCaptureCallBack = CaptureCallback{pfnAudioCaptureCallBack};
+    return VOCORA_OK;
+}
+
+uint32_t CAecAudioCapture::SetVolume(uint32_t ulVolume)
+{
+    m_ulVolume = ulVolume;
+    return VOCORA_OK;
+}
+
+uint32_t CAecAudioCapture::GetVolume(uint32_t* pulVolume)
+{
+    *pulVolume = m_ulVolume;
+    return VOCORA_OK;
+}
+
+// The engine is deleted only after its timer has stopped, so no event can
+// reach a deleted engine or front.
+uint32_t CAecAudioCapture::Close()
+{
+    Stop();
+    if (m_poAecMicCapture != nullptr) {
+        delete m_poAecMicCapture;
+        m_poAecMicCapture = nullptr;
+    }
+    return VOCORA_OK;
+}
+
+// A stored volume of zero or less (read as signed) closes the gate.
+uint32_t CAecAudioCapture::OnCaptureData(const uint8_t* pucData, uint32_t ulLength, uint32_t,
+                                         uint32_t)
+{
+    const VocoraCaptureCallback pfnCallback = m_pfnAudioCaptureCallBack.load().pfnCallback;
+    if (static_cast<int32_t>(m_ulVolume.load()) > 0 && pfnCallback != nullptr && pucData != nullptr) {
+        pfnCallback(pucData, ulLength, m_pUserData.load());
+    }
+    return VOCORA_OK;
+}
+
+// Called on the timer thread: stopping the engine from here must not wait for
+// the tick that is running, which the engine's Stop allows for.
+uint32_t CAecAudioCapture::OnMicDisConnect()
+{
+    VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::OnMicDisConnect",
+               "CaptureThread Fail, ulWaveinDevNums not Exist.");
+    if (m_poAecMicCapture != nullptr) {
+        m_poAecMicCapture->Stop();
+    }
+    return VOCORA_OK;
+}
+
 uint32_t AecAudioCaptureProbe()
 {
-    return VOCORA_ERR_NOT_AVAILABLE;
+    CAecAudioCapture* poProbe = new (std::nothrow) CAecAudioCapture();
+    if (poProbe == nullptr) {
+        return VOCORA_ERR_RESOURCE;
+    }
+    const AudioParam stProbe = {8000, 1, 16, 0};
+    const uint32_t ulResult = poProbe->Init(&stProbe);
+    delete poProbe;
+    return ulResult;
 }

@@ -47,6 +47,8 @@ const PlatformApi sm_stRealPlatform = {
     &mixerSetControlDetails,
     &timeSetEvent,
     &timeKillEvent,
+    &timeBeginPeriod,
+    &timeEndPeriod,
 
     &CoCreateInstance,
     &CoTaskMemFree,

@@ -57,6 +57,8 @@ struct PlatformApi {
     MMRESULT(WINAPI* pfnMixerSetControlDetails)(HMIXEROBJ, LPMIXERCONTROLDETAILS, DWORD);
     MMRESULT(WINAPI* pfnTimeSetEvent)(UINT, UINT, LPTIMECALLBACK, DWORD_PTR, UINT);
     MMRESULT(WINAPI* pfnTimeKillEvent)(UINT);
+    MMRESULT(WINAPI* pfnTimeBeginPeriod)(UINT);
+    MMRESULT(WINAPI* pfnTimeEndPeriod)(UINT);
 
     // COM
     HRESULT(WINAPI* pfnCoCreateInstance)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
