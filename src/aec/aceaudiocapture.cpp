@@ -83,21 +83,19 @@ uint32_t CAecAudioCapture::Stop()
 uint32_t CAecAudioCapture::SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
                                               void* pUserData)
 {
-    // The user value goes first, so that a new callback never sees an older one.
-    m_pUserData = pUserData;
-    m_pfnAudioCaptureCallBack = CaptureCallback{pfnAudioCaptureCallBack};
+    m_oCaptureTarget.Set(pfnAudioCaptureCallBack, pUserData);
     return VOCORA_OK;
 }
 
 uint32_t CAecAudioCapture::SetVolume(uint32_t ulVolume)
 {
-    m_ulVolume = ulVolume;
+    m_oCaptureTarget.SetVolume(ulVolume);
     return VOCORA_OK;
 }
 
 uint32_t CAecAudioCapture::GetVolume(uint32_t* pulVolume)
 {
-    *pulVolume = m_ulVolume;
+    *pulVolume = m_oCaptureTarget.Volume();
     return VOCORA_OK;
 }
 
@@ -117,9 +115,9 @@ uint32_t CAecAudioCapture::Close()
 uint32_t CAecAudioCapture::OnCaptureData(const uint8_t* pucData, uint32_t ulLength, uint32_t,
                                          uint32_t)
 {
-    const VocoraCaptureCallback pfnCallback = m_pfnAudioCaptureCallBack.load().pfnCallback;
-    if (static_cast<int32_t>(m_ulVolume.load()) > 0 && pfnCallback != nullptr && pucData != nullptr) {
-        pfnCallback(pucData, ulLength, m_pUserData.load());
+    const CCaptureTarget::Call oDeliver = m_oCaptureTarget.Current();
+    if (static_cast<int32_t>(m_oCaptureTarget.Volume()) > 0 && oDeliver && pucData != nullptr) {
+        oDeliver(pucData, ulLength);
     }
     return VOCORA_OK;
 }

@@ -4,11 +4,11 @@
 #ifndef VOCORA_AEC_ACEAUDIOCAPTURE_H
 #define VOCORA_AEC_ACEAUDIOCAPTURE_H
 
-#include <atomic>
 #include <cstdint>
 
 #include "aec/aec_mic_array_capture.h"
 #include "common/audio_base.h"
+#include "common/capture_target.h"
 
 class CAecAudioCapture : public CAudioCaptureBase, public IAecCaptureEvent {
 public:
@@ -29,18 +29,10 @@ public:
     uint32_t OnMicDisConnect() override;
 
 private:
-    // Read for every block on the timer thread while the host may set them.
-    // (The pointer is wrapped: the compiler drops the callback type's
-    // attributes when it is a template argument itself.)
-    struct CaptureCallback {
-        VocoraCaptureCallback pfnCallback;
-    };
-    std::atomic<CaptureCallback> m_pfnAudioCaptureCallBack{CaptureCallback{nullptr}};
-    std::atomic<void*> m_pUserData{nullptr};
+    CCaptureTarget m_oCaptureTarget;
     uint32_t m_ulChannels = 1;
     uint32_t m_ulBitsPerSample = 16;
     uint32_t m_ulSampleRate = 8000;
-    std::atomic<uint32_t> m_ulVolume{255};
     CAecMicArrayCapture* m_poAecMicCapture = nullptr;
 };
 

@@ -18,14 +18,19 @@ HRESULT CreateEnumerator(CComPtr<IMMDeviceEnumerator>& pEnumerator)
                                           reinterpret_cast<void**>(pEnumerator.Put()));
 }
 
-HRESULT ActiveEndpoints(EDataFlow eFlow, CComPtr<IMMDeviceCollection>& pCollection)
+// The active endpoints of a flow, and how many there are.
+HRESULT ActiveEndpoints(EDataFlow eFlow, CComPtr<IMMDeviceCollection>& pCollection, UINT* pulCount)
 {
     CComPtr<IMMDeviceEnumerator> pEnumerator;
     HRESULT hr = CreateEnumerator(pEnumerator);
     if (FAILED(hr)) {
         return hr;
     }
-    return pEnumerator->EnumAudioEndpoints(eFlow, DEVICE_STATE_ACTIVE, pCollection.Put());
+    hr = pEnumerator->EnumAudioEndpoints(eFlow, DEVICE_STATE_ACTIVE, pCollection.Put());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return pCollection->GetCount(pulCount);
 }
 
 void CopyText(wchar_t* pwszField, const wchar_t* pwszText)
@@ -78,12 +83,8 @@ HRESULT FillRecord(IMMDevice* pDevice, AecEndpointInfo* pstRecord)
 HRESULT CountEndpoints(EDataFlow eFlow, uint32_t* pulCount)
 {
     CComPtr<IMMDeviceCollection> pCollection;
-    HRESULT hr = ActiveEndpoints(eFlow, pCollection);
-    if (FAILED(hr)) {
-        return hr;
-    }
     UINT ulCount = 0;
-    hr = pCollection->GetCount(&ulCount);
+    const HRESULT hr = ActiveEndpoints(eFlow, pCollection, &ulCount);
     if (SUCCEEDED(hr)) {
         *pulCount = ulCount;
     }
@@ -93,12 +94,8 @@ HRESULT CountEndpoints(EDataFlow eFlow, uint32_t* pulCount)
 HRESULT ListEndpoints(EDataFlow eFlow, uint32_t ulExpected, AecEndpointInfo* pstRecords)
 {
     CComPtr<IMMDeviceCollection> pCollection;
-    HRESULT hr = ActiveEndpoints(eFlow, pCollection);
-    if (FAILED(hr)) {
-        return hr;
-    }
     UINT ulCount = 0;
-    hr = pCollection->GetCount(&ulCount);
+    HRESULT hr = ActiveEndpoints(eFlow, pCollection, &ulCount);
     if (FAILED(hr)) {
         return hr;
     }

@@ -226,21 +226,19 @@ uint32_t CDirectSoundCapture::Stop()
 uint32_t CDirectSoundCapture::SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
                                                  void* pUserData)
 {
-    // The user value goes first, so that a new callback never sees an older one.
-    m_pUserData = pUserData;
-    m_pfnAudioCaptureCallBack = CaptureCallback{pfnAudioCaptureCallBack};
+    m_oCaptureTarget.Set(pfnAudioCaptureCallBack, pUserData);
     return VOCORA_OK;
 }
 
 uint32_t CDirectSoundCapture::SetVolume(uint32_t ulVolume)
 {
-    m_ulVolume = ulVolume;
+    m_oCaptureTarget.SetVolume(ulVolume);
     return VOCORA_OK;
 }
 
 uint32_t CDirectSoundCapture::GetVolume(uint32_t* pulVolume)
 {
-    *pulVolume = m_ulVolume;
+    *pulVolume = m_oCaptureTarget.Volume();
     return VOCORA_OK;
 }
 
@@ -318,12 +316,10 @@ uint32_t CDirectSoundCapture::CaptureThread()
             VOCORA_LOG(VOCORA_LOG_WARNING, "CDirectSoundCapture::CaptureThread",
                        "CaptureThread: Capture Data is Null.");
         }
-        const VocoraCaptureCallback pfnCallback = m_pfnAudioCaptureCallBack.load().pfnCallback;
-        if (pfnCallback != nullptr) {
-            void* const pUserData = m_pUserData.load();
-            pfnCallback(static_cast<const uint8_t*>(pCaptureData1), ulLength1, pUserData);
+        if (const CCaptureTarget::Call oDeliver = m_oCaptureTarget.Current()) {
+            oDeliver(static_cast<const uint8_t*>(pCaptureData1), ulLength1);
             if (pCaptureData2 != nullptr) {
-                pfnCallback(static_cast<const uint8_t*>(pCaptureData2), ulLength2, pUserData);
+                oDeliver(static_cast<const uint8_t*>(pCaptureData2), ulLength2);
                 VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundCapture::CaptureThread",
                            "CaptureThread: pCaptureData2 have Data.");
             }

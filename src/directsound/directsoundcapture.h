@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "common/audio_base.h"
+#include "common/capture_target.h"
 #include "common/com_ptr.h"
 
 using PfnDirectSoundCaptureCreate8 = HRESULT(WINAPI*)(LPCGUID, LPDIRECTSOUNDCAPTURE8*, LPUNKNOWN);
@@ -51,15 +52,7 @@ public:
 private:
     void ReleaseCaptureObjects();
 
-    // The host sets these while the thread reads them, without a lock. (The
-    // pointer is wrapped: the compiler drops the callback type's attributes
-    // when it is a template argument itself.)
-    struct CaptureCallback {
-        VocoraCaptureCallback pfnCallback;
-    };
-    std::atomic<CaptureCallback> m_pfnAudioCaptureCallBack{CaptureCallback{nullptr}};
-    std::atomic<void*> m_pUserData{nullptr};
-    uint32_t m_ulVolume = 255;
+    CCaptureTarget m_oCaptureTarget;
     uint32_t m_ulBufferSize = 65535;
     HANDLE m_hCaptureThread = nullptr;
     CComPtr<IDirectSoundCaptureBuffer> m_pstBuffer;

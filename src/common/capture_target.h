@@ -1,0 +1,49 @@
+// The host's end of a capture device: its callback with the user value, and
+// the stored volume. The host's thread sets them while the device's worker
+// reads them for every block, without a lock.
+#ifndef VOCORA_COMMON_CAPTURE_TARGET_H
+#define VOCORA_COMMON_CAPTURE_TARGET_H
+
+#include <atomic>
+#include <cstdint>
+
+#include "vocora.h"
+
+class CCaptureTarget {
+public:
+    // One consistent pair, so that every part of a block goes to the same place.
+    struct Call {
+        VocoraCaptureCallback pfnCallback;
+        void* pUserData;
+
+        explicit operator bool() const { return pfnCallback != nullptr; }
+        void operator()(const uint8_t* pucData, uint32_t ulLength) const
+        {
+            pfnCallback(pucData, ulLength, pUserData);
+        }
+    };
+
+    void Set(VocoraCaptureCallback pfnCallback, void* pUserData)
+    {
+        // The user value goes first, so that a new callback never sees an older one.
+        m_pUserData = pUserData;
+        m_stCallback = Callback{pfnCallback};
+    }
+
+    Call Current() const { return Call{m_stCallback.load().pfnCallback, m_pUserData.load()}; }
+
+    void SetVolume(uint32_t ulVolume) { m_ulVolume = ulVolume; }
+    uint32_t Volume() const { return m_ulVolume; }
+
+private:
+    // (The pointer is wrapped: the compiler drops the callback type's
+    // attributes when it is a template argument itself.)
+    struct Callback {
+        VocoraCaptureCallback pfnCallback;
+    };
+    std::atomic<Callback> m_stCallback{Callback{nullptr}};
+    std::atomic<void*> m_pUserData{nullptr};
+    std::atomic<uint32_t> m_ulVolume{255};
+};
+
+#endif
