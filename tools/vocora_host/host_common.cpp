@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "log_watch.h"
 #include "result_names.h"
 
 namespace {
 
-std::atomic<int> sm_aiMessagesByLevel[VOCORA_LOG_MAX + 1];
 std::atomic<bool> sm_bProgressLineOpen{false};
 
 }  // namespace
@@ -23,23 +23,13 @@ void VOCORA_CALL PrintLog(void*, int32_t lLevel, const char* pszFile, uint32_t u
 {
     char szText[1024];
     std::vsnprintf(szText, sizeof szText, pszFormat, vaArgs);
-    if (lLevel >= 0 && lLevel <= VOCORA_LOG_MAX) {
-        ++sm_aiMessagesByLevel[lLevel];
-    }
+    CLogWatch::Deliver(lLevel, pszFunction, szText);
     // One printf per message: messages from several threads may interleave
     // with each other, but never within a line.
     const bool bBreak = sm_bProgressLineOpen.exchange(false);
     std::printf("%s  log[%d] %s (%s:%u): %s\n", bBreak ? "\n" : "", static_cast<int>(lLevel),
                 pszFunction, pszFile, ulLine, szText);
     std::fflush(stdout);
-}
-
-int LogMessageCount(int32_t lLevel)
-{
-    if (lLevel < 0 || lLevel > VOCORA_LOG_MAX) {
-        return 0;
-    }
-    return sm_aiMessagesByLevel[lLevel].load();
 }
 
 void MarkProgressLineOpen()
@@ -134,6 +124,21 @@ CVocoraSession::CVocoraSession()
 CVocoraSession::~CVocoraSession()
 {
     Report("Vocora_Cleanup", Vocora_Cleanup());
+}
+
+uint32_t CPlayHandle::Create(const AudioParam& stParam)
+{
+    return Report("Vocora_CreatePlayDec", Vocora_CreatePlayDec(&stParam, &m_hPlay));
+}
+
+uint32_t CPlayHandle::Destroy()
+{
+    if (m_hPlay == nullptr) {
+        return VOCORA_OK;
+    }
+    const uint32_t ulResult = Report("Vocora_DestoryPlayDec", Vocora_DestoryPlayDec(m_hPlay));
+    m_hPlay = nullptr;
+    return ulResult;
 }
 
 uint32_t CCaptureHandle::Create(const AudioParam& stParam, uint32_t ulSelector)

@@ -7,16 +7,15 @@
 
 #include <cstdint>
 
+#include "log_watch.h"
 #include "vocora.h"
 
-// Prints every library message, formatted, as it arrives, and counts them by
-// level. A progress line still open on the console is ended first, so that a
-// message never lands in the middle of it.
+// Prints every library message, formatted, as it arrives, counts them by
+// level and hands them to the CLogWatch in force. A progress line still open
+// on the console is ended first, so that a message never lands in the middle
+// of it.
 void VOCORA_CALL PrintLog(void* pContext, int32_t lLevel, const char* pszFile, uint32_t ulLine,
                           const char* pszFunction, const char* pszFormat, va_list vaArgs);
-
-// Messages PrintLog has seen at lLevel (0 for a level out of range).
-int LogMessageCount(int32_t lLevel);
 
 // Progress lines are rewritten in place with "\r"; the log callback and the
 // final summary need to know whether one is open.
@@ -71,6 +70,22 @@ public:
 
 private:
     uint32_t m_ulInit;
+};
+
+// One playback handle, destroyed on every way out.
+class CPlayHandle {
+public:
+    CPlayHandle() = default;
+    ~CPlayHandle() { Destroy(); }
+    CPlayHandle(const CPlayHandle&) = delete;
+    CPlayHandle& operator=(const CPlayHandle&) = delete;
+
+    uint32_t Create(const AudioParam& stParam);
+    VocoraPlayHandle Get() const { return m_hPlay; }
+    uint32_t Destroy();
+
+private:
+    VocoraPlayHandle m_hPlay = nullptr;
 };
 
 // One capture handle, destroyed on every way out. The library's capture

@@ -8,10 +8,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "backend_inference.h"
+#include "block_handover.h"
 #include "host_common.h"
+#include "log_watch.h"
 #include "result_names.h"
 #include "vocora.h"
 #include "wav_file.h"
@@ -23,8 +27,19 @@ constexpr uint32_t kulBytesPerSample = 2;
 // -6 dBFS: loud enough to find in a recording, far from clipping.
 constexpr double kdToneAmplitude = 16384.0;
 constexpr double kdDefaultBlockSeconds = 0.020;
-constexpr uint32_t kulStagingBlocks = 40;
-// How far ahead of real time the host keeps the staging queue:
+// The blocks each player holds before Vocora_Play answers "full": the
+// DirectSound player's staging queue, the waveOut player's ring of entries.
+constexpr uint32_t kulDirectSoundQueueBlocks = 40;
+constexpr uint32_t kulWaveOutQueueBlocks = 128;
+// The DirectSound player's 255 is no attenuation; the waveOut player's gain
+// multiplies by 8 there (saturating), and its unity band is 109..144. Either
+// way the default plays the source as it is.
+constexpr uint32_t kulDirectSoundDefaultVolume = 255;
+constexpr uint32_t kulWaveOutDefaultVolume = 128;
+// A queue that stays full this much longer than it takes to play out means
+// the device has stopped taking audio.
+constexpr double kdQueueStallSeconds = 2.0;
+// How far ahead of real time the host keeps the player's queue:
 // enough to ride out a late wake-up, little enough to leave most of the queue
 // free.
 constexpr double kdLeadSeconds = 0.100;
@@ -59,8 +74,10 @@ struct PlayOptions {
     bool bRateGiven = false;
     uint32_t ulChannels = 1;
     bool bChannelsGiven = false;
-    uint32_t ulVolume = 255;
+    uint32_t ulVolume = 0;
+    bool bVolumeGiven = false;  // otherwise the player's own unity volume
     uint32_t ulBlockBytes = 0;  // 0: 20 ms of audio
+    bool bWaveOut = false;
 };
 
 bool ParsePlayOptions(int argc, char** argv, PlayOptions& stOptions, std::string& strError)
@@ -73,6 +90,10 @@ bool ParsePlayOptions(int argc, char** argv, PlayOptions& stOptions, std::string
                        (pszValue != nullptr ? std::string(", not '") + pszValue + "'" : "");
             return false;
         };
+        if (strArg == "--waveout") {
+            stOptions.bWaveOut = true;
+            continue;
+        }
         if (strArg == "--tone") {
             if (!ParsePositive(pszValue, stOptions.dToneHz)) {
                 return Bad("a frequency in Hz above 0");
@@ -98,6 +119,7 @@ bool ParsePlayOptions(int argc, char** argv, PlayOptions& stOptions, std::string
             if (!ParseUint(pszValue, 255, stOptions.ulVolume)) {
                 return Bad("a volume from 0 to 255");
             }
+            stOptions.bVolumeGiven = true;
         } else if (strArg == "--block") {
             if (!ParseUint(pszValue, kulMaxBlockBytes, stOptions.ulBlockBytes) ||
                 stOptions.ulBlockBytes == 0) {
@@ -206,33 +228,6 @@ private:
     uint64_t m_ullFramesLeft;
 };
 
-// One playback handle, destroyed on every way out.
-class CPlayHandle {
-public:
-    CPlayHandle() = default;
-    ~CPlayHandle() { Destroy(); }
-    CPlayHandle(const CPlayHandle&) = delete;
-    CPlayHandle& operator=(const CPlayHandle&) = delete;
-
-    uint32_t Create(const AudioParam& stParam)
-    {
-        return Report("Vocora_CreatePlayDec", Vocora_CreatePlayDec(&stParam, &m_hPlay));
-    }
-    VocoraPlayHandle Get() const { return m_hPlay; }
-    uint32_t Destroy()
-    {
-        if (m_hPlay == nullptr) {
-            return VOCORA_OK;
-        }
-        const uint32_t ulResult = Report("Vocora_DestoryPlayDec", Vocora_DestoryPlayDec(m_hPlay));
-        m_hPlay = nullptr;
-        return ulResult;
-    }
-
-private:
-    VocoraPlayHandle m_hPlay = nullptr;
-};
-
 // Sleep accuracy of 1 ms for the pacing while it runs; the default 15.6 ms
 // tick on Windows would let 20 ms blocks arrive in bursts.
 class CTimerResolution {
@@ -258,9 +253,30 @@ struct PlaySource {
     uint64_t ullBytes = 0;
 };
 
+// What a volume does on each player, for the user.
+std::string VolumeText(EPlayBackend ePlay, uint32_t ulVolume)
+{
+    if (ulVolume == 0) {
+        return "silent";
+    }
+    char szText[96];
+    if (ePlay == EPlayBackend::kWaveOut) {
+        // The waveOut player's bands of 36 steps, around the unity band 109..144.
+        static const char* const kaszGains[] = {"x1/8", "x1/4", "x1/2", "x1 (unchanged)",
+                                                "x2",   "x4",   "x8"};
+        const uint32_t ulBand = std::min<uint32_t>((ulVolume - 1) / 36, 6);
+        std::snprintf(szText, sizeof szText, "the samples are multiplied %s%s",
+                      kaszGains[ulBand], ulBand > 3 ? ", saturating" : "");
+    } else {
+        std::snprintf(szText, sizeof szText, "%.1f dB", 20.0 * std::log10(ulVolume / 255.0));
+    }
+    return szText;
+}
+
 struct PlayStats {
     uint64_t ullBlocks = 0;       // blocks accepted by Vocora_Play
-    uint64_t ullFullWaits = 0;    // calls answered "staging buffer full"
+    uint64_t ullFullWaits = 0;    // calls answered "queue full"
+    bool bStalled = false;        // the queue stayed full
     uint32_t ulPaddingBytes = 0;  // silence added to complete the last block
     uint32_t ulPlayFailure = VOCORA_OK;
     std::string strSourceError;
@@ -276,10 +292,10 @@ void ShowProgress(double dPlayed, double dTotal)
 }
 
 // Hands the source to the player block by block, block k no earlier than
-// (k - lead) block-durations after the start, so the staging queue stays a
+// (k - lead) block-durations after the start, so the player's queue stays a
 // little ahead of the device without filling up.
 void Feed(VocoraPlayHandle hPlay, CPcmSource& oSource, const PlaySource& stSource,
-          uint32_t ulBlockBytes, PlayStats& stStats)
+          uint32_t ulBlockBytes, EPlayBackend ePlay, PlayStats& stStats)
 {
     const uint32_t ulFrameBytes = stSource.ulChannels * kulBytesPerSample;
     const double dBlockSeconds =
@@ -291,7 +307,12 @@ void Feed(VocoraPlayHandle hPlay, CPcmSource& oSource, const PlaySource& stSourc
     ulLead = ulLead > kulMaxLeadBlocks ? kulMaxLeadBlocks : ulLead;
     const DWORD ulRetryMs = dBlockSeconds >= 0.004 ? static_cast<DWORD>(dBlockSeconds * 500.0) : 1;
 
+    const uint32_t ulQueueBlocks =
+        ePlay == EPlayBackend::kWaveOut ? kulWaveOutQueueBlocks : kulDirectSoundQueueBlocks;
+    const double dStallSeconds = ulQueueBlocks * dBlockSeconds + kdQueueStallSeconds;
+
     std::vector<uint8_t> vecBlock(ulBlockBytes);
+    CBlockHandOver oHandOver(&Vocora_Play, hPlay, ePlay, ulBlockBytes);
     const CStopwatch oClock;
     double dNextProgress = 0.0;
     double dLastAccepted = 0.0;
@@ -311,19 +332,26 @@ void Feed(VocoraPlayHandle hPlay, CPcmSource& oSource, const PlaySource& stSourc
         if (k > ulLead) {
             oClock.SleepUntil(static_cast<double>(k - ulLead) * dBlockSeconds);
         }
+        const double dFirstTry = oClock.Seconds();
         for (;;) {
-            const uint32_t ulResult = Vocora_Play(hPlay, vecBlock.data(), ulBlockBytes);
-            if (ulResult == VOCORA_OK) {
+            uint32_t ulResult = VOCORA_OK;
+            const EPlayAnswer eAnswer = oHandOver.Try(vecBlock.data(), ulResult);
+            if (eAnswer == EPlayAnswer::kTaken) {
                 ++stStats.ullBlocks;
                 break;
             }
-            if (ulResult != VOCORA_ERR_NO_MEMORY) {
+            if (eAnswer == EPlayAnswer::kFailed) {
                 stStats.ulPlayFailure = ulResult;
                 break;
             }
-            // The staging queue is full: the device is behind the clock.
+            // The queue is full: the device is behind the clock.
             ++stStats.ullFullWaits;
             if (sm_bInterrupted.load()) {
+                break;
+            }
+            if (oClock.Seconds() - dFirstTry > dStallSeconds) {
+                stStats.ulPlayFailure = ulResult;
+                stStats.bStalled = true;
                 break;
             }
             Sleep(ulRetryMs);
@@ -345,8 +373,8 @@ void Feed(VocoraPlayHandle hPlay, CPcmSource& oSource, const PlaySource& stSourc
     if (stStats.ulPlayFailure == VOCORA_OK && stStats.strSourceError.empty()) {
         double dDone = static_cast<double>(stStats.ullBlocks) * dBlockSeconds + kdTailSeconds;
         if (stStats.ullFullWaits != 0) {
-            dDone =
-                std::max(dDone, dLastAccepted + kulStagingBlocks * dBlockSeconds + kdTailSeconds);
+            dDone = std::max(dDone,
+                             dLastAccepted + ulQueueBlocks * dBlockSeconds + kdTailSeconds);
         }
         while (!sm_bInterrupted.load() && oClock.Seconds() < dDone) {
             ShowProgress(oClock.Seconds(), dTotal);
@@ -383,11 +411,10 @@ int PlaySourceThroughLibrary(CPcmSource& oSource, const PlaySource& stSource,
     }
     const uint64_t ullBlocksDue = (stSource.ullBytes + ulBlockBytes - 1) / ulBlockBytes;
     const double dBlockMs = 1000.0 * (ulBlockBytes / ulFrameBytes) / stSource.ulSampleRate;
-    std::printf(
-        "playing %s: %u Hz, %u channel(s), 16-bit; %llu blocks of %u bytes (%.1f ms) "
-        "at volume %u\n",
-        stSource.strWhat.c_str(), stSource.ulSampleRate, stSource.ulChannels,
-        static_cast<unsigned long long>(ullBlocksDue), ulBlockBytes, dBlockMs, stOptions.ulVolume);
+    std::printf("playing %s: %u Hz, %u channel(s), 16-bit; %llu blocks of %u bytes (%.1f ms)%s\n",
+                stSource.strWhat.c_str(), stSource.ulSampleRate, stSource.ulChannels,
+                static_cast<unsigned long long>(ullBlocksDue), ulBlockBytes, dBlockMs,
+                stOptions.bWaveOut ? "; waveOut forced" : "");
     std::fflush(stdout);
 
     SetConsoleCtrlHandler(&OnConsoleCtrl, TRUE);
@@ -396,8 +423,19 @@ int PlaySourceThroughLibrary(CPcmSource& oSource, const PlaySource& stSource,
     PlayStats stStats;
     bool bTeardownFailed = false;
     uint32_t ulSetupFailure = VOCORA_OK;
+    EPlayBackend ePlay = EPlayBackend::kUnknown;
+    std::string strPlayer;
+    uint32_t ulVolume = stOptions.ulVolume;
     {
+        // Only the set-up is watched; the watch ends before the feeding.
+        std::optional<CLogWatch> oWatch;
+        oWatch.emplace();
         const CVocoraSession oSession;
+        const std::vector<LogRecord> vecInit = oWatch->Take();
+        if (stOptions.bWaveOut) {
+            Vocora_ForceUseWaveout();
+            std::printf("Vocora_ForceUseWaveout called\n");
+        }
         CPlayHandle oPlay;
         AudioParam stParam = {};
         stParam.ulSampleRate = stSource.ulSampleRate;
@@ -405,24 +443,43 @@ int PlaySourceThroughLibrary(CPcmSource& oSource, const PlaySource& stSource,
         stParam.ulBitsPerSample = 16;
         stParam.ulDataLen = ulBlockBytes;
         ulSetupFailure = oPlay.Create(stParam);
+        ePlay = PlayBackendFromLog(oWatch->Take(), ulSetupFailure == VOCORA_OK);
+        oWatch.reset();
+        strPlayer = DescribePlayBackend(ePlay, stOptions.bWaveOut, vecInit);
         if (ulSetupFailure == VOCORA_OK) {
-            // A new player is silent until it is given a volume.
-            ulSetupFailure = Report("Vocora_SetPlayVolume",
-                                    Vocora_SetPlayVolume(oPlay.Get(), stOptions.ulVolume));
+            if (!stOptions.bVolumeGiven) {
+                ulVolume = ePlay == EPlayBackend::kWaveOut ? kulWaveOutDefaultVolume
+                                                           : kulDirectSoundDefaultVolume;
+            }
+            std::printf("player: %s; volume %u: %s\n", strPlayer.c_str(), ulVolume,
+                        VolumeText(ePlay, ulVolume).c_str());
+            // A new waveOut player is silent until it is given a volume.
+            const std::string strCall = "Vocora_SetPlayVolume(" + std::to_string(ulVolume) + ")";
+            ulSetupFailure = Report(strCall.c_str(), Vocora_SetPlayVolume(oPlay.Get(), ulVolume));
         }
         if (ulSetupFailure == VOCORA_OK) {
+            // The waveOut player plays from its creation; the call is made
+            // anyway, as a host does not know which player it has.
             ulSetupFailure = Report("Vocora_PlayStart", Vocora_PlayStart(oPlay.Get()));
         }
         if (ulSetupFailure == VOCORA_OK) {
-            Feed(oPlay.Get(), oSource, stSource, ulBlockBytes, stStats);
+            Feed(oPlay.Get(), oSource, stSource, ulBlockBytes, ePlay, stStats);
             bTeardownFailed |= Report("Vocora_PlayStop", Vocora_PlayStop(oPlay.Get())) != VOCORA_OK;
         }
         bTeardownFailed |= oPlay.Destroy() != VOCORA_OK;
     }
 
+    // Asked for waveOut and given something else is a failure: the run
+    // would pass off the other player as a working waveOut path.
+    const bool bWrongPlayer = stOptions.bWaveOut && ePlay == EPlayBackend::kDirectSound;
     const bool bComplete = ulSetupFailure == VOCORA_OK && stStats.ullBlocks == ullBlocksDue &&
-                           stStats.ulPlayFailure == VOCORA_OK && stStats.strSourceError.empty();
+                           stStats.ulPlayFailure == VOCORA_OK && stStats.strSourceError.empty() &&
+                           !bWrongPlayer;
     std::printf("\nsummary: %s\n", stSource.strWhat.c_str());
+    std::printf("  player: %s\n", strPlayer.c_str());
+    if (bWrongPlayer) {
+        std::printf("  --waveout was given, but the handle is a DirectSound player\n");
+    }
     if (ulSetupFailure != VOCORA_OK) {
         std::printf(
             "  playback could not start: 0x%x (%s)%s\n", ulSetupFailure, ResultName(ulSetupFailure),
@@ -431,13 +488,14 @@ int PlaySourceThroughLibrary(CPcmSource& oSource, const PlaySource& stSource,
     } else {
         std::printf(
             "  handed over %llu of %llu blocks (%.2f s of audio) in %.2f s; "
-            "%llu waits on a full staging buffer; %u bytes of silence completed the "
-            "last block\n",
+            "%llu waits on a full queue; %u bytes of silence completed the last block\n",
             static_cast<unsigned long long>(stStats.ullBlocks),
             static_cast<unsigned long long>(ullBlocksDue),
             static_cast<double>(stStats.ullBlocks) * dBlockMs / 1000.0, stStats.dWallSeconds,
             static_cast<unsigned long long>(stStats.ullFullWaits), stStats.ulPaddingBytes);
-        if (stStats.ulPlayFailure != VOCORA_OK) {
+        if (stStats.bStalled) {
+            std::printf("  the player's queue stayed full: the device stopped taking audio\n");
+        } else if (stStats.ulPlayFailure != VOCORA_OK) {
             std::printf("  Vocora_Play failed: 0x%x (%s)\n", stStats.ulPlayFailure,
                         ResultName(stStats.ulPlayFailure));
         }
@@ -462,10 +520,15 @@ int PlaySourceThroughLibrary(CPcmSource& oSource, const PlaySource& stSource,
 
 const char* PlayUsage()
 {
-    return "  play FILE.wav [--volume N] [--block BYTES]\n"
+    return "  play FILE.wav [--volume N] [--block BYTES] [--waveout]\n"
            "  play --tone HZ --seconds S [--rate R] [--channels C] [--volume N] [--block BYTES]\n"
+           "       [--waveout]\n"
            "          play 16-bit PCM WAV, or a -6 dBFS sine (default 48000 Hz mono), in real\n"
-           "          time; volume 0..255 (default 255), block default 20 ms of audio\n";
+           "          time; block default 20 ms of audio. --waveout makes the library use\n"
+           "          its waveOut player. Volume 0..255; the default leaves the audio as it\n"
+           "          is: 255 on DirectSound (no attenuation), 128 on waveOut, whose gain\n"
+           "          goes in bands of 36: 109..144 unchanged, below that 1/2, 1/4, 1/8,\n"
+           "          above it x2, x4, x8 with clipping (255 multiplies by 8)\n";
 }
 
 int RunPlay(int argc, char** argv)

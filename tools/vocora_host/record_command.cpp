@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "backend_inference.h"
 #include "host_common.h"
+#include "log_watch.h"
 #include "result_names.h"
 #include "vocora.h"
 #include "wav_file.h"
@@ -320,8 +323,9 @@ const char* RecordUsage()
            "          capture from the default microphone into a 16-bit PCM WAV file\n"
            "          (replaced if it exists); default 16000 Hz mono, block 0 = the\n"
            "          library's default, selector 1 (plain capture; 0 or --aec asks for\n"
-           "          echo cancellation). Ctrl-C stops early and still finishes the file;\n"
-           "          a killed run leaves a valid file missing about its last 50 ms\n";
+           "          echo cancellation, and the run says which device it got). Ctrl-C\n"
+           "          stops early and still finishes the file; a killed run leaves a valid\n"
+           "          file missing about its last 50 ms\n";
 }
 
 int RunRecord(int argc, char** argv)
@@ -364,8 +368,16 @@ int RunRecord(int argc, char** argv)
     bool bTeardownFailed = false;
     QueueCounts stCounts;
     uint64_t ullWritten = 0;
+    ECaptureBackend eCapture = ECaptureBackend::kUnknown;
+    bool bCaptureCreated = false;
+    std::string strDevice;
     {
+        // Only the set-up is watched: which device the handle got shows in
+        // what Vocora_Init and the creation log.
+        std::optional<CLogWatch> oWatch;
+        oWatch.emplace();
         const CVocoraSession oSession;
+        const std::vector<LogRecord> vecInit = oWatch->Take();
         // Declared in this order so that, on every way out, the handle comes
         // down first (no callback after that), then the file is finished,
         // then the queue the callback wrote into goes.
@@ -381,6 +393,16 @@ int RunRecord(int argc, char** argv)
         stParam.ulBitsPerSample = 16;
         stParam.ulDataLen = stOptions.ulBlockBytes;
         ulSetupFailure = oCapture.Create(stParam, stOptions.ulSelector);
+        const std::vector<LogRecord> vecCreate = oWatch->Take();
+        oWatch.reset();
+        eCapture =
+            CaptureBackendFromLog(vecCreate, stOptions.ulSelector, ulSetupFailure == VOCORA_OK);
+        strDevice = DescribeCaptureBackend(eCapture, stOptions.ulSelector, stOptions.ulChannels,
+                                           vecInit, vecCreate);
+        bCaptureCreated = ulSetupFailure == VOCORA_OK;
+        if (eCapture != ECaptureBackend::kUnknown) {
+            std::printf("capture device: %s\n", strDevice.c_str());
+        }
         if (ulSetupFailure == VOCORA_OK) {
             bFileOpened = oWriter.Create(stOptions.strFile, stOptions.ulSampleRate,
                                          stOptions.ulChannels, stStats.strFileError);
@@ -415,6 +437,10 @@ int RunRecord(int argc, char** argv)
 
     const double dRecorded = static_cast<double>(ullWritten) / dBytesPerSecond;
     std::printf("\nsummary: %s\n", stOptions.strFile.c_str());
+    if (eCapture != ECaptureBackend::kUnknown) {
+        std::printf("  device: %s%s\n", strDevice.c_str(),
+                    bCaptureCreated ? "" : " (not created)");
+    }
     if (ulSetupFailure != VOCORA_OK) {
         std::printf("  capture could not start: 0x%x (%s): %s\n", ulSetupFailure,
                     ResultName(ulSetupFailure), CaptureResultMeaning(ulSetupFailure));
