@@ -34,7 +34,7 @@ TEST_F(PlaybackWrapperTest, InitEnablesDirectSoundPlaybackForGood)
     m_oDevice.m_hrSetCooperativeLevel = DS_OK;
     EXPECT_EQ(Vocora_Init_Wrapper(), VOCORA_OK);
     EXPECT_EQ(sm_bUseDirectSoundPlay, 1u);
-    EXPECT_EQ(sm_bUseAecCapture, 0u) << "echo cancellation is never offered yet";
+    EXPECT_EQ(sm_bUseAecCapture, 0u) << "no voice-capture DSP is provided here";
 
     // Clean-up releases the devices but the choice stays made.
     Vocora_Cleanup_Wrapper();

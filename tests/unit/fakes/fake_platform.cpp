@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace {
 CFakePlatform* sm_pCurrent = nullptr;
@@ -53,6 +55,17 @@ CFakePlatform::CFakePlatform() : m_stApi(PlatformDefaults())
     m_stApi.pfnMixerGetLineControlsW = &CFakePlatform::MixerGetLineControlsW;
     m_stApi.pfnMixerGetControlDetailsW = &CFakePlatform::MixerGetControlDetailsW;
     m_stApi.pfnMixerSetControlDetails = &CFakePlatform::MixerSetControlDetails;
+    m_stApi.pfnCoCreateInstance = &CFakePlatform::CoCreateInstance;
+    m_stApi.pfnCoTaskMemFree = &CFakePlatform::CoTaskMemFree;
+    m_stApi.pfnPropVariantClear = &CFakePlatform::PropVariantClear;
+    m_stApi.pfnMoInitMediaType = &CFakePlatform::MoInitMediaType;
+    m_stApi.pfnMoFreeMediaType = &CFakePlatform::MoFreeMediaType;
+    m_stApi.pfnTimeSetEvent = &CFakePlatform::TimeSetEvent;
+    m_stApi.pfnTimeKillEvent = &CFakePlatform::TimeKillEvent;
+    m_stApi.pfnTimeBeginPeriod = &CFakePlatform::TimeBeginPeriod;
+    m_stApi.pfnTimeEndPeriod = &CFakePlatform::TimeEndPeriod;
+    m_stApi.pfnWideCharToMultiByte = &CFakePlatform::WideCharToMultiByte;
+    m_stApi.pfnSleep = &CFakePlatform::Sleep;
     Platform_Install(&m_stApi);
 }
 
@@ -482,6 +495,180 @@ MMRESULT WINAPI CFakePlatform::WaveOutClose(HWAVEOUT hWaveOut)
     }
     ++stDevice.iCloses;
     return MMSYSERR_NOERROR;
+}
+
+void CFakePlatform::ProvideClass(const CLSID& stClsid, ClassFactory fnCreate)
+{
+    m_vecClasses.emplace_back(stClsid, std::move(fnCreate));
+}
+
+std::vector<CFakePlatform::CoCreateCall> CFakePlatform::CoCreateCalls() const
+{
+    std::lock_guard<std::mutex> oLock(m_mtx);
+    return m_vecCoCreateCalls;
+}
+
+HRESULT WINAPI CFakePlatform::CoCreateInstance(REFCLSID stClsid, LPUNKNOWN, DWORD ulContext,
+                                               REFIID riid, LPVOID* ppv)
+{
+    CFakePlatform& oFake = Current();
+    {
+        std::lock_guard<std::mutex> oLock(oFake.m_mtx);
+        oFake.m_vecCoCreateCalls.push_back({stClsid, ulContext, riid});
+    }
+    *ppv = nullptr;
+    for (const auto& stClass : oFake.m_vecClasses) {
+        if (stClass.first == stClsid) {
+            return stClass.second(riid, ppv);
+        }
+    }
+    return REGDB_E_CLASSNOTREG;
+}
+
+void* CFakePlatform::TaskAlloc(size_t ulSize)
+{
+    void* p = ::CoTaskMemAlloc(ulSize);
+    std::lock_guard<std::mutex> oLock(m_mtx);
+    m_setTaskMemory.insert(p);
+    return p;
+}
+
+wchar_t* CFakePlatform::TaskText(const std::wstring& wstrText)
+{
+    const size_t ulBytes = (wstrText.size() + 1) * sizeof(wchar_t);
+    auto* pwszText = static_cast<wchar_t*>(Current().TaskAlloc(ulBytes));
+    std::copy(wstrText.c_str(), wstrText.c_str() + wstrText.size() + 1, pwszText);
+    return pwszText;
+}
+
+size_t CFakePlatform::OutstandingTaskMemory() const
+{
+    std::lock_guard<std::mutex> oLock(m_mtx);
+    return m_setTaskMemory.size();
+}
+
+void WINAPI CFakePlatform::CoTaskMemFree(LPVOID pMemory)
+{
+    if (pMemory == nullptr) {
+        return;
+    }
+    CFakePlatform& oFake = Current();
+    {
+        std::lock_guard<std::mutex> oLock(oFake.m_mtx);
+        if (oFake.m_setTaskMemory.erase(pMemory) == 0) {
+            std::fprintf(stderr, "task-freeing %p, which no fake handed out\n", pMemory);
+            std::abort();
+        }
+    }
+    ::CoTaskMemFree(pMemory);
+}
+
+HRESULT WINAPI CFakePlatform::PropVariantClear(PROPVARIANT* pstValue)
+{
+    if (pstValue->vt == VT_LPWSTR) {
+        CoTaskMemFree(pstValue->pwszVal);
+        PropVariantInit(pstValue);
+        return S_OK;
+    }
+    return ::PropVariantClear(pstValue);
+}
+
+HRESULT WINAPI CFakePlatform::MoInitMediaType(DMO_MEDIA_TYPE* pstType, DWORD ulFormatBytes)
+{
+    FakeMediaTypes& stTypes = Current().m_stMediaTypes;
+    if (FAILED(stTypes.hrInit)) {
+        return stTypes.hrInit;
+    }
+    ++stTypes.iInits;
+    *pstType = {};
+    pstType->cbFormat = ulFormatBytes;
+    pstType->pbFormat = static_cast<BYTE*>(Current().TaskAlloc(ulFormatBytes));
+    return S_OK;
+}
+
+HRESULT WINAPI CFakePlatform::MoFreeMediaType(DMO_MEDIA_TYPE* pstType)
+{
+    ++Current().m_stMediaTypes.iFrees;
+    CoTaskMemFree(std::exchange(pstType->pbFormat, nullptr));
+    pstType->cbFormat = 0;
+    if (pstType->pUnk != nullptr) {
+        std::exchange(pstType->pUnk, nullptr)->Release();
+    }
+    return S_OK;
+}
+
+MMRESULT WINAPI CFakePlatform::TimeSetEvent(UINT ulDelay, UINT ulResolution,
+                                            LPTIMECALLBACK pfnCallback, DWORD_PTR ulUser,
+                                            UINT ulFlags)
+{
+    FakeTimer& stTimer = Current().m_stTimer;
+    char szCall[48];
+    std::snprintf(szCall, sizeof szCall, "set %u %u 0x%x", ulDelay, ulResolution, ulFlags);
+    stTimer.vecCalls.push_back(szCall);
+    if (stTimer.bFailSet) {
+        return 0;
+    }
+    stTimer.pfnCallback = pfnCallback;
+    stTimer.ulUser = ulUser;
+    return ++stTimer.ulId;
+}
+
+MMRESULT WINAPI CFakePlatform::TimeKillEvent(UINT ulId)
+{
+    FakeTimer& stTimer = Current().m_stTimer;
+    stTimer.vecCalls.push_back("kill " + std::to_string(ulId));
+    if (stTimer.fnOnKill) {
+        stTimer.fnOnKill();
+    }
+    return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::TimeBeginPeriod(UINT ulPeriod)
+{
+    Current().m_stTimer.vecCalls.push_back("begin " + std::to_string(ulPeriod));
+    return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI CFakePlatform::TimeEndPeriod(UINT ulPeriod)
+{
+    Current().m_stTimer.vecCalls.push_back("end " + std::to_string(ulPeriod));
+    return TIMERR_NOERROR;
+}
+
+int WINAPI CFakePlatform::WideCharToMultiByte(UINT ulCodePage, DWORD ulFlags, LPCWCH pwszText,
+                                              int iUnits, LPSTR pszOut, int iBytes,
+                                              LPCCH pszDefault, LPBOOL pbUsed)
+{
+    {
+        CFakePlatform& oFake = Current();
+        std::lock_guard<std::mutex> oLock(oFake.m_mtx);
+        oFake.m_vecCodePages.push_back(ulCodePage);
+    }
+    return ::WideCharToMultiByte(ulCodePage, ulFlags, pwszText, iUnits, pszOut, iBytes, pszDefault,
+                                 pbUsed);
+}
+
+std::vector<UINT> CFakePlatform::CodePages() const
+{
+    std::lock_guard<std::mutex> oLock(m_mtx);
+    return m_vecCodePages;
+}
+
+void WINAPI CFakePlatform::Sleep(DWORD ulMs)
+{
+    {
+        CFakePlatform& oFake = Current();
+        std::lock_guard<std::mutex> oLock(oFake.m_mtx);
+        ++oFake.m_mapSleeps[ulMs];
+    }
+    ::Sleep(ulMs);
+}
+
+int CFakePlatform::Sleeps(DWORD ulMs) const
+{
+    std::lock_guard<std::mutex> oLock(m_mtx);
+    const auto it = m_mapSleeps.find(ulMs);
+    return it != m_mapSleeps.end() ? it->second : 0;
 }
 
 bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)

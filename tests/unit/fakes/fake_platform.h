@@ -1,6 +1,7 @@
 // A platform table for unit tests: the real functions, except for what a test
-// scripts — module loading, the allocator, thread creation — and a record of
-// those calls. Installed for the lifetime of the object.
+// scripts — module loading, the allocator, thread creation, COM classes, the
+// multimedia timer — and a record of those calls. Installed for the lifetime
+// of the object.
 #ifndef VOCORA_TESTS_FAKE_PLATFORM_H
 #define VOCORA_TESTS_FAKE_PLATFORM_H
 
@@ -8,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,28 @@ struct FakeWaveOut {
     std::vector<WAVEHDR*> vecQueued;              // written and not yet done
 };
 
+// The multimedia timer: nothing runs by itself, the test fires the callback.
+struct FakeTimer {
+    bool bFailSet = false;  // timeSetEvent answers 0
+    // timeBeginPeriod, timeSetEvent, timeEndPeriod and timeKillEvent in order,
+    // e.g. "begin 20", "set 10 20 0x101", "end 20", "kill 1".
+    std::vector<std::string> vecCalls;
+    LPTIMECALLBACK pfnCallback = nullptr;  // of the last timer set
+    DWORD_PTR ulUser = 0;
+    UINT ulId = 0;
+    std::function<void()> fnOnKill;  // runs inside timeKillEvent
+
+    // One tick of the last timer set, on the calling thread.
+    void Fire() const { pfnCallback(ulId, 0, ulUser, 0, 0); }
+};
+
+// MoInitMediaType and MoFreeMediaType.
+struct FakeMediaTypes {
+    HRESULT hrInit = S_OK;
+    int iInits = 0;
+    int iFrees = 0;
+};
+
 class CFakePlatform {
 public:
     // What LoadLibraryA hands out for a module the test provides.
@@ -99,6 +123,25 @@ public:
     static const HMIXER khFakeMixer;
     int ThreadsCreated() const { return m_iThreadsCreated; }
 
+    // COM classes: CoCreateInstance answers through fnCreate for a class the
+    // test provides, REGDB_E_CLASSNOTREG for any other.
+    using ClassFactory = std::function<HRESULT(REFIID, void**)>;
+    void ProvideClass(const CLSID& stClsid, ClassFactory fnCreate);
+    struct CoCreateCall {
+        CLSID stClsid;
+        DWORD ulContext;
+        IID stIid;
+    };
+    std::vector<CoCreateCall> CoCreateCalls() const;
+    // Task memory the fakes hand out; the library frees it through the table
+    // (CoTaskMemFree, PropVariantClear, MoFreeMediaType).
+    static wchar_t* TaskText(const std::wstring& wstrText);
+    size_t OutstandingTaskMemory() const;
+    FakeTimer& Timer() { return m_stTimer; }
+    FakeMediaTypes& MediaTypes() { return m_stMediaTypes; }
+    std::vector<UINT> CodePages() const;  // of every WideCharToMultiByte
+    int Sleeps(DWORD ulMs) const;         // calls to Sleep(ulMs); each still sleeps
+
     HWND DesktopWindow() const { return reinterpret_cast<HWND>(uintptr_t{0xD35C}); }
 
     static CFakePlatform& Current();
@@ -135,6 +178,21 @@ private:
     static MMRESULT WINAPI WaveOutWrite(HWAVEOUT, LPWAVEHDR pstHeader, UINT ulSize);
     static MMRESULT WINAPI WaveOutReset(HWAVEOUT);
     static MMRESULT WINAPI WaveOutClose(HWAVEOUT);
+    static HRESULT WINAPI CoCreateInstance(REFCLSID stClsid, LPUNKNOWN, DWORD ulContext,
+                                           REFIID riid, LPVOID* ppv);
+    void* TaskAlloc(size_t ulSize);
+    static void WINAPI CoTaskMemFree(LPVOID pMemory);
+    static HRESULT WINAPI PropVariantClear(PROPVARIANT* pstValue);
+    static HRESULT WINAPI MoInitMediaType(DMO_MEDIA_TYPE* pstType, DWORD ulFormatBytes);
+    static HRESULT WINAPI MoFreeMediaType(DMO_MEDIA_TYPE* pstType);
+    static MMRESULT WINAPI TimeSetEvent(UINT ulDelay, UINT ulResolution, LPTIMECALLBACK pfnCallback,
+                                        DWORD_PTR ulUser, UINT ulFlags);
+    static MMRESULT WINAPI TimeKillEvent(UINT ulId);
+    static MMRESULT WINAPI TimeBeginPeriod(UINT ulPeriod);
+    static MMRESULT WINAPI TimeEndPeriod(UINT ulPeriod);
+    static int WINAPI WideCharToMultiByte(UINT ulCodePage, DWORD ulFlags, LPCWCH pwszText, int iUnits,
+                                          LPSTR pszOut, int iBytes, LPCCH pszDefault, LPBOOL pbUsed);
+    static void WINAPI Sleep(DWORD ulMs);
     static uintptr_t BeginThreadEx(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned,
                                    unsigned*);
 
@@ -156,6 +214,13 @@ private:
     std::mutex m_mtxWaveOut;
     FakeWaveOut m_stWaveOut;
     std::vector<HANDLE> m_vecOpenHandles;
+    std::vector<std::pair<CLSID, ClassFactory>> m_vecClasses;
+    std::vector<CoCreateCall> m_vecCoCreateCalls;
+    std::set<void*> m_setTaskMemory;
+    FakeTimer m_stTimer;
+    FakeMediaTypes m_stMediaTypes;
+    std::vector<UINT> m_vecCodePages;
+    std::map<DWORD, int> m_mapSleeps;
 };
 
 // Polls a condition that another thread makes true; false if it never did.
