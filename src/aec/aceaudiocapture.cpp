@@ -23,6 +23,7 @@ uint32_t CAecAudioCapture::Init(const AudioParam* pstAudioParam)
     if (pstAudioParam->ulChannels != 1) {
         return VOCORA_ERR_INVALID_ARG;
     }
+    Close();  // an engine from an earlier Init goes first
     m_poAecMicCapture = new (std::nothrow) CAecMicArrayCapture();
     if (m_poAecMicCapture == nullptr) {
         VOCORA_LOG_NULL("CAecAudioCapture::Init", "m_poAecMicCapture");
