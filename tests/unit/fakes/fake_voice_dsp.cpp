@@ -126,3 +126,41 @@ HRESULT CFakeVoiceDsp::ProcessOutput(DWORD ulFlags, DWORD ulCount,
     }
     return stStep.hr;
 }
+
+std::atomic<int> CStreamingVoiceDsp::sm_iLive{0};
+
+ULONG CStreamingVoiceDsp::Release()
+{
+    const LONG lRefs = --m_lStreamRefs;
+    if (lRefs == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(lRefs);
+}
+
+HRESULT CStreamingVoiceDsp::ProcessOutput(DWORD, DWORD ulCount, DMO_OUTPUT_DATA_BUFFER* pstBuffers,
+                                          DWORD*)
+{
+    BYTE* pucData = nullptr;
+    DWORD ulLength = 0;
+    DWORD ulMax = 0;
+    if (ulCount != 1 || FAILED(pstBuffers[0].pBuffer->GetMaxLength(&ulMax)) ||
+        FAILED(pstBuffers[0].pBuffer->GetBufferAndLength(&pucData, &ulLength))) {
+        return E_INVALIDARG;
+    }
+    const DWORD ulBytes = std::min<DWORD>(kulBytesPerPull, ulMax - ulLength);
+    for (DWORD i = 0; i < ulBytes; ++i) {
+        pucData[ulLength + i] = ByteAt(m_ulStreamed++);
+    }
+    pstBuffers[0].pBuffer->SetLength(ulLength + ulBytes);
+    return S_OK;
+}
+
+HRESULT CStreamingVoiceDsp::CreateInstance(REFIID riid, void** ppv)
+{
+    auto* poDsp = new CStreamingVoiceDsp();
+    poDsp->AddRef();
+    const HRESULT hr = poDsp->QueryInterface(riid, ppv);
+    poDsp->Release();
+    return hr;
+}

@@ -10,6 +10,7 @@
 #include <mediaobj.h>
 #include <propsys.h>
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <string>
@@ -88,6 +89,31 @@ private:
     LONG m_lRefs = 0;
     std::map<DWORD, PROPVARIANT> m_mapValues;
     size_t m_ulProduced = 0;
+};
+
+// A DSP that always has 10 ms of 16 kHz mono ready, as a running one does:
+// for the timer road under Wine and for timing the tick. Heap objects that
+// count their references across threads and delete themselves.
+class CStreamingVoiceDsp final : public CFakeVoiceDsp {
+public:
+    static constexpr DWORD kulBytesPerPull = 320;
+    static std::atomic<int> sm_iLive;  // objects not yet deleted
+
+    CStreamingVoiceDsp() { ++sm_iLive; }
+    ~CStreamingVoiceDsp() { --sm_iLive; }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_lStreamRefs); }
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE ProcessOutput(DWORD ulFlags, DWORD ulCount,
+                                            DMO_OUTPUT_DATA_BUFFER* pstBuffers,
+                                            DWORD* pulStatus) override;
+
+    // A new object, queried for riid, for a class factory.
+    static HRESULT CreateInstance(REFIID riid, void** ppv);
+
+private:
+    std::atomic<LONG> m_lStreamRefs{0};
+    size_t m_ulStreamed = 0;
 };
 
 #endif
