@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Feeds the virtual microphone a counter and captures it through the DLL.
+# For the bytes to arrive unchanged the feed sink and the microphone run at
+# the capture's own rate and channel count for the test's duration, so that
+# the sound server does not resample; the rig's usual microphone is put back
+# afterwards, failure included.
+# Usage: capture_e2e.sh CAPTURE_E2E_EXE RATE CHANNELS SECONDS SELECTOR [DATALEN]
+set -euo pipefail
+. "$(dirname "$0")/../../scripts/rig_env.sh"
+exe=$1 rate=$2 channels=$3 seconds=$4 selector=$5 datalen=${6:-0}
+run="$VOCORA_ROOT/scripts/wine-run.sh"
+
+work=$(mktemp -d "$VOCORA_RIG/capture.XXXXXX")
+feeder=
+microphone_modules() {
+    pactl list short modules | awk -v feed="sink_name=$VOCORA_MIC_FEED" -v mic="source_name=$VOCORA_MIC" \
+        'index($0, feed) || index($0, mic) { print $1 }' | sort -rn
+}
+load_microphone() {  # [rate channels]
+    local spec=()
+    [ $# -eq 2 ] && spec=(rate="$1" channels="$2")
+    # The microphone goes before the sink it remaps, which would take it along.
+    for module in $(microphone_modules); do pactl unload-module "$module" 2>/dev/null || true; done
+    pactl load-module module-null-sink sink_name="$VOCORA_MIC_FEED" norewinds=1 "${spec[@]}" >/dev/null
+    pactl load-module module-remap-source source_name="$VOCORA_MIC" master="$VOCORA_MIC_FEED.monitor" \
+        "${spec[@]}" >/dev/null
+    pactl set-default-source "$VOCORA_MIC"
+}
+cleanup() {
+    [ -n "$feeder" ] && kill "$feeder" 2>/dev/null && wait "$feeder" 2>/dev/null
+    load_microphone || echo "RIG BROKEN: the usual microphone could not be put back"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+load_microphone "$rate" "$channels"
+"$run" "$exe" feed "$(winepath -w "$work/feed.raw")" "$rate" "$channels" "$((seconds + 4))"
+pacat --playback --raw --format=s16le --rate="$rate" --channels="$channels" --latency-msec=10 \
+    --device="$VOCORA_MIC_FEED" "$work/feed.raw" &
+feeder=$!
+# Capture notifications are late until the feed has run for a moment.
+sleep 1.5
+"$run" "$exe" capture "$rate" "$channels" "$seconds" "$selector" "$datalen"
