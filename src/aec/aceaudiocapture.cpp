@@ -81,25 +81,6 @@ uint32_t CAecAudioCapture::Stop()
     return VOCORA_OK;
 }
 
-uint32_t CAecAudioCapture::SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
-                                              void* pUserData)
-{
-    m_oCaptureTarget.Set(pfnAudioCaptureCallBack, pUserData);
-    return VOCORA_OK;
-}
-
-uint32_t CAecAudioCapture::SetVolume(uint32_t ulVolume)
-{
-    m_oCaptureTarget.SetVolume(ulVolume);
-    return VOCORA_OK;
-}
-
-uint32_t CAecAudioCapture::GetVolume(uint32_t* pulVolume)
-{
-    *pulVolume = m_oCaptureTarget.Volume();
-    return VOCORA_OK;
-}
-
 // The engine is deleted only after its timer has stopped, so no event can
 // reach a deleted engine or front.
 uint32_t CAecAudioCapture::Close()

@@ -10,7 +10,7 @@
 #include "common/audio_base.h"
 #include "common/capture_target.h"
 
-class CAecAudioCapture : public CAudioCaptureBase, public IAecCaptureEvent {
+class CAecAudioCapture : public CCaptureDevice, public IAecCaptureEvent {
 public:
     CAecAudioCapture();
     ~CAecAudioCapture() override;
@@ -18,10 +18,6 @@ public:
     uint32_t Init(const AudioParam* pstAudioParam) override;
     uint32_t Start() override;
     uint32_t Stop() override;
-    uint32_t SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
-                                void* pUserData) override;
-    uint32_t SetVolume(uint32_t ulVolume) override;
-    uint32_t GetVolume(uint32_t* pulVolume) override;
     uint32_t Close() override;
 
     uint32_t OnCaptureData(const uint8_t* pucData, uint32_t ulLength, uint32_t ulSampleRate,
@@ -29,7 +25,6 @@ public:
     uint32_t OnMicDisConnect() override;
 
 private:
-    CCaptureTarget m_oCaptureTarget;
     uint32_t m_ulChannels = 1;
     uint32_t m_ulBitsPerSample = 16;
     uint32_t m_ulSampleRate = 8000;

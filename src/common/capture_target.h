@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/audio_base.h"
 #include "vocora.h"
 
 class CCaptureTarget {
@@ -44,6 +45,31 @@ private:
     std::atomic<Callback> m_stCallback{Callback{nullptr}};
     std::atomic<void*> m_pUserData{nullptr};
     std::atomic<uint32_t> m_ulVolume{255};
+};
+
+// The slots both capture devices fill alike: they only store or report what
+// the host gave them.
+class CCaptureDevice : public CAudioCaptureBase {
+public:
+    uint32_t SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
+                                void* pUserData) final
+    {
+        m_oCaptureTarget.Set(pfnAudioCaptureCallBack, pUserData);
+        return VOCORA_OK;
+    }
+    uint32_t SetVolume(uint32_t ulVolume) final
+    {
+        m_oCaptureTarget.SetVolume(ulVolume);
+        return VOCORA_OK;
+    }
+    uint32_t GetVolume(uint32_t* pulVolume) final
+    {
+        *pulVolume = m_oCaptureTarget.Volume();
+        return VOCORA_OK;
+    }
+
+protected:
+    CCaptureTarget m_oCaptureTarget;
 };
 
 #endif

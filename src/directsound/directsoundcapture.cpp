@@ -223,25 +223,6 @@ uint32_t CDirectSoundCapture::Stop()
     return VOCORA_OK;
 }
 
-uint32_t CDirectSoundCapture::SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
-                                                 void* pUserData)
-{
-    m_oCaptureTarget.Set(pfnAudioCaptureCallBack, pUserData);
-    return VOCORA_OK;
-}
-
-uint32_t CDirectSoundCapture::SetVolume(uint32_t ulVolume)
-{
-    m_oCaptureTarget.SetVolume(ulVolume);
-    return VOCORA_OK;
-}
-
-uint32_t CDirectSoundCapture::GetVolume(uint32_t* pulVolume)
-{
-    *pulVolume = m_oCaptureTarget.Volume();
-    return VOCORA_OK;
-}
-
 uint32_t CDirectSoundCapture::Close()
 {
     Stop();

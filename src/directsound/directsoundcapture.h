@@ -28,7 +28,7 @@ uint32_t DirectSoundCaptureCleanup();
 // Records into a looping capture buffer of sixteen blocks; DirectSound signals
 // one event as each block fills, and the capture thread hands the block to the
 // host's callback straight from the locked buffer.
-class CDirectSoundCapture : public CAudioCaptureBase {
+class CDirectSoundCapture : public CCaptureDevice {
 public:
     static constexpr uint32_t kulBlocks = 16;
     static constexpr DWORD kulWaitMs = 500;
@@ -39,10 +39,6 @@ public:
     uint32_t Init(const AudioParam* pstAudioParam) override;
     uint32_t Start() override;
     uint32_t Stop() override;
-    uint32_t SetCaptureCallBack(VocoraCaptureCallback pfnAudioCaptureCallBack,
-                                void* pUserData) override;
-    uint32_t SetVolume(uint32_t ulVolume) override;
-    uint32_t GetVolume(uint32_t* pulVolume) override;
     uint32_t Close() override;
 
     // The capture loop, run on the capture thread only.
@@ -52,7 +48,6 @@ public:
 private:
     void ReleaseCaptureObjects();
 
-    CCaptureTarget m_oCaptureTarget;
     uint32_t m_ulBufferSize = 65535;
     HANDLE m_hCaptureThread = nullptr;
     CComPtr<IDirectSoundCaptureBuffer> m_pstBuffer;

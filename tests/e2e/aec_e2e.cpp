@@ -75,20 +75,17 @@ size_t MessagesFrom(const std::string& strFunction)
 
 std::atomic<bool> sm_bMicrophonesGone{false};
 
-// A fixed list of endpoints.
-class CDeviceList final : public IMMDeviceCollection {
+// IUnknown for a heap object that answers for one interface and starts with
+// one reference, its creator's.
+template <class TInterface>
+class CCounted : public TInterface {
 public:
-    explicit CDeviceList(std::vector<IMMDevice*> vecDevices) : m_vecDevices(std::move(vecDevices)) {}
-    ~CDeviceList()
-    {
-        for (IMMDevice* pDevice : m_vecDevices) {
-            pDevice->Release();
-        }
-    }
+    explicit CCounted(const IID& stIid) : m_stIid(stIid) {}
+    virtual ~CCounted() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (riid == IID_IUnknown || riid == __uuidof(IMMDeviceCollection)) {
+        if (riid == IID_IUnknown || riid == m_stIid) {
             AddRef();
             *ppv = this;
             return S_OK;
@@ -105,6 +102,26 @@ public:
         }
         return static_cast<ULONG>(lRefs);
     }
+
+private:
+    const IID m_stIid;
+    std::atomic<LONG> m_lRefs{1};
+};
+
+// A fixed list of endpoints.
+class CDeviceList final : public CCounted<IMMDeviceCollection> {
+public:
+    explicit CDeviceList(std::vector<IMMDevice*> vecDevices)
+        : CCounted(__uuidof(IMMDeviceCollection)), m_vecDevices(std::move(vecDevices))
+    {
+    }
+    ~CDeviceList()
+    {
+        for (IMMDevice* pDevice : m_vecDevices) {
+            pDevice->Release();
+        }
+    }
+
     HRESULT STDMETHODCALLTYPE GetCount(UINT* pulCount) override
     {
         *pulCount = static_cast<UINT>(m_vecDevices.size());
@@ -122,34 +139,18 @@ public:
     }
 
 private:
-    std::atomic<LONG> m_lRefs{1};
     std::vector<IMMDevice*> m_vecDevices;
 };
 
-class COneSpeakerEnumerator final : public IMMDeviceEnumerator {
+class COneSpeakerEnumerator final : public CCounted<IMMDeviceEnumerator> {
 public:
-    explicit COneSpeakerEnumerator(IMMDeviceEnumerator* pInner) : m_pInner(pInner) { m_pInner->AddRef(); }
+    explicit COneSpeakerEnumerator(IMMDeviceEnumerator* pInner)
+        : CCounted(kIidMMDeviceEnumerator), m_pInner(pInner)
+    {
+        m_pInner->AddRef();
+    }
     ~COneSpeakerEnumerator() { m_pInner->Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid == IID_IUnknown || riid == kIidMMDeviceEnumerator) {
-            AddRef();
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_lRefs); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG lRefs = --m_lRefs;
-        if (lRefs == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(lRefs);
-    }
     HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow eFlow, DWORD ulMask,
                                                  IMMDeviceCollection** ppDevices) override
     {
@@ -199,7 +200,6 @@ public:
     }
 
 private:
-    std::atomic<LONG> m_lRefs{1};
     IMMDeviceEnumerator* m_pInner;
 };
 
