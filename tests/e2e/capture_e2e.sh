@@ -17,13 +17,13 @@ microphone_modules() {
         'index($0, feed) || index($0, mic) { print $1 }' | sort -rn
 }
 load_microphone() {  # [rate channels]
-    local spec=()
-    [ $# -eq 2 ] && spec=(rate="$1" channels="$2")
+    local format=()
+    [ $# -eq 2 ] && format=(rate="$1" channels="$2")
     # The microphone goes before the sink it remaps, which would take it along.
     for module in $(microphone_modules); do pactl unload-module "$module" 2>/dev/null || true; done
-    pactl load-module module-null-sink sink_name="$VOCORA_MIC_FEED" norewinds=1 "${spec[@]}" >/dev/null
+    pactl load-module module-null-sink sink_name="$VOCORA_MIC_FEED" norewinds=1 "${format[@]}" >/dev/null
     pactl load-module module-remap-source source_name="$VOCORA_MIC" master="$VOCORA_MIC_FEED.monitor" \
-        "${spec[@]}" >/dev/null
+        "${format[@]}" >/dev/null
     pactl set-default-source "$VOCORA_MIC"
 }
 cleanup() {
