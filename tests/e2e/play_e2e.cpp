@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/com_ptr.h"
 #include "pcm_analysis.h"
 #include "vocora.h"
 
@@ -29,7 +30,8 @@ constexpr double kdAmplitude = 16384;  // -6 dBFS: headroom for the resamplers
 constexpr size_t kulBlocksPerSecond = 50;  // 20 ms, what voice hosts hand over
 constexpr size_t kulPreroll = 8;  // blocks staged ahead, so host jitter never starves the player
 constexpr double kdFadeSeconds = 0.01;
-// A silenced block scores 0 dB, a repeated or misplaced one about +3 dB.
+// The share of a window the signal leaves unexplained: a silenced, lost or
+// repeated block leaves nearly all of it, about 0 dB; resampling, under -35 dB.
 constexpr double kdMatchLimitDb = -20;
 constexpr double kdSilenceDbfs = -60;
 constexpr double kdLoudRms = 1000;  // far above the silence, far below the signals
@@ -93,6 +95,7 @@ constexpr double kdMarkerHz = 1000;
 constexpr size_t kulBeforeStopPreroll = 35;
 constexpr double kdBeforeStopSeconds = 2.2;
 constexpr double kdAfterRestartSeconds = 2.5;
+// About 1.5 s plays before the stop; had the staged 0.7 s survived it, 2.2 s.
 constexpr double kdHeardBeforeStopLimit = 1.85;
 // Long enough never to run out while the staging queue is kept full.
 constexpr double kdDestroySweepSeconds = 10;
@@ -125,6 +128,11 @@ int Fail(const char* pszWhat, unsigned long ulCode)
 {
     std::fprintf(stderr, "FAIL: %s (returned 0x%08lx)\n", pszWhat, ulCode);
     return 1;
+}
+
+bool Succeeded(const char* pszCall, uint32_t ulResult)
+{
+    return ulResult == VOCORA_OK || Fail(pszCall, ulResult) == 0;
 }
 
 // ---- play ---------------------------------------------------------------
@@ -232,8 +240,7 @@ bool HandOver(VocoraPlayHandle hPlayer, std::vector<int16_t>& vecPcm, const Form
         }
         if (ulResult != VOCORA_OK) {
             std::fprintf(stderr, "at block %zu of %zu: ", ulBlock, ulBlocks);
-            Fail("Vocora_Play", ulResult);
-            return false;
+            return Succeeded("Vocora_Play", ulResult);
         }
     }
     return true;
@@ -245,34 +252,21 @@ void AwaitDrain()
     Sleep(static_cast<DWORD>(kulPreroll * 1000 / kulBlocksPerSecond + 300));
 }
 
-template <class T>
-struct CComRelease {
-    T* p = nullptr;
-    CComRelease() = default;
-    CComRelease(const CComRelease&) = delete;
-    CComRelease& operator=(const CComRelease&) = delete;
-    ~CComRelease()
-    {
-        if (p != nullptr) {
-            p->Release();
-        }
-    }
-};
-
 // A tone in channel 1 only, played by the platform's DirectSound beside the
 // library: started kulMarkerLeadMs before Vocora_DestoryPlayDec and stopped when
 // it returns, it marks that moment in the recording, through the same mixer and
 // latency as the library's sound. The lead makes sure the mixer has taken it up:
 // the call itself may be over within one mixing period.
-struct CMarker {
-    CComRelease<IDirectSound8> oDevice;
-    CComRelease<IDirectSoundBuffer> oBuffer;
+class CMarker {
+public:
+    HRESULT Start() { return m_pBuffer->Play(0, 0, DSBPLAY_LOOPING); }
+    void Stop() { m_pBuffer->Stop(); }
 
     HRESULT Prepare(uint32_t ulRate)
     {
-        HRESULT hr = DirectSoundCreate8(nullptr, &oDevice.p, nullptr);
+        HRESULT hr = DirectSoundCreate8(nullptr, m_pDevice.Put(), nullptr);
         if (SUCCEEDED(hr)) {
-            hr = oDevice.p->SetCooperativeLevel(GetDesktopWindow(), DSSCL_NORMAL);
+            hr = m_pDevice->SetCooperativeLevel(GetDesktopWindow(), DSSCL_NORMAL);
         }
         WAVEFORMATEX stWave = {WAVE_FORMAT_PCM, 2, ulRate, ulRate * 4, 4, 16, 0};
         DSBUFFERDESC stDesc = {};
@@ -281,12 +275,12 @@ struct CMarker {
         stDesc.dwBufferBytes = ulRate / 10 * 4;  // 100 whole periods: it loops seamlessly
         stDesc.lpwfxFormat = &stWave;
         if (SUCCEEDED(hr)) {
-            hr = oDevice.p->CreateSoundBuffer(&stDesc, &oBuffer.p, nullptr);
+            hr = m_pDevice->CreateSoundBuffer(&stDesc, m_pBuffer.Put(), nullptr);
         }
         void* pRegion = nullptr;
         DWORD ulRegion = 0;
         if (SUCCEEDED(hr)) {
-            hr = oBuffer.p->Lock(0, stDesc.dwBufferBytes, &pRegion, &ulRegion, nullptr, nullptr, 0);
+            hr = m_pBuffer->Lock(0, stDesc.dwBufferBytes, &pRegion, &ulRegion, nullptr, nullptr, 0);
         }
         if (SUCCEEDED(hr)) {
             auto* psFrames = static_cast<int16_t*>(pRegion);
@@ -295,10 +289,14 @@ struct CMarker {
                 psFrames[2 * i + 1] = static_cast<int16_t>(
                     kdAmplitude * std::cos(2 * kdPi * kdMarkerHz * i / ulRate));
             }
-            hr = oBuffer.p->Unlock(pRegion, ulRegion, nullptr, 0);
+            hr = m_pBuffer->Unlock(pRegion, ulRegion, nullptr, 0);
         }
         return hr;
     }
+
+private:
+    CComPtr<IDirectSound8> m_pDevice;
+    CComPtr<IDirectSoundBuffer> m_pBuffer;
 };
 
 int PlayDestroy(CPlayer& oPlayer, const Format& stFormat)
@@ -330,15 +328,15 @@ int PlayDestroy(CPlayer& oPlayer, const Format& stFormat)
             return Fail("Vocora_Play", ulResult);
         }
     }
-    const HRESULT hrMarker = oMarker.oBuffer.p->Play(0, 0, DSBPLAY_LOOPING);
+    const HRESULT hrMarker = oMarker.Start();
     if (FAILED(hrMarker)) {
         return Fail("starting the marker", static_cast<unsigned long>(hrMarker));
     }
     Sleep(kulMarkerLeadMs);
     const uint32_t ulResult = oPlayer.Destroy();
-    oMarker.oBuffer.p->Stop();
-    if (ulResult != VOCORA_OK) {
-        return Fail("Vocora_DestoryPlayDec", ulResult);
+    oMarker.Stop();
+    if (!Succeeded("Vocora_DestoryPlayDec", ulResult)) {
+        return 1;
     }
     std::printf("destroyed the handle with %zu blocks handed over and the staging queue full\n",
                 ulBlock);
@@ -350,18 +348,12 @@ int Play(const std::string& strScenario, const Format& stFormat)
 {
     CSession oSession;
     CPlayer oPlayer(stFormat);
-    if (oPlayer.Created() != VOCORA_OK) {
-        return Fail("Vocora_CreatePlayDec", oPlayer.Created());
-    }
     const VocoraPlayHandle hPlayer = oPlayer.Get();
     // A new player is silent until given a volume.
-    uint32_t ulResult = Vocora_SetPlayVolume(hPlayer, 255);
-    if (ulResult != VOCORA_OK) {
-        return Fail("Vocora_SetPlayVolume(255)", ulResult);
-    }
-    ulResult = Vocora_PlayStart(hPlayer);
-    if (ulResult != VOCORA_OK) {
-        return Fail("Vocora_PlayStart", ulResult);
+    if (!Succeeded("Vocora_CreatePlayDec", oPlayer.Created()) ||
+        !Succeeded("Vocora_SetPlayVolume(255)", Vocora_SetPlayVolume(hPlayer, 255)) ||
+        !Succeeded("Vocora_PlayStart", Vocora_PlayStart(hPlayer))) {
+        return 1;
     }
     if (strScenario == "stream") {
         std::vector<int16_t> vecPcm = Render(StreamSweeps(stFormat, kdStreamSeconds), stFormat,
@@ -372,27 +364,22 @@ int Play(const std::string& strScenario, const Format& stFormat)
     } else if (strScenario == "volume") {
         std::vector<int16_t> vecPcm = Render({VolumeSweep(stFormat)}, stFormat, kdVolumeSeconds);
         const auto fnHalve = [&](size_t ulBlock) {
-            const uint32_t ulSet = ulBlock == kulVolumeChangeBlock ? Vocora_SetPlayVolume(hPlayer, 128)
-                                                                   : VOCORA_OK;
-            return ulSet == VOCORA_OK || Fail("Vocora_SetPlayVolume(128)", ulSet) == 0;
+            return ulBlock != kulVolumeChangeBlock ||
+                   Succeeded("Vocora_SetPlayVolume(128)", Vocora_SetPlayVolume(hPlayer, 128));
         };
         if (!HandOver(hPlayer, vecPcm, stFormat, kulPreroll, fnHalve)) {
             return 1;
         }
     } else if (strScenario == "restart") {
         std::vector<int16_t> vecBefore = Render({BeforeStop()}, stFormat, kdBeforeStopSeconds);
-        if (!HandOver(hPlayer, vecBefore, stFormat, kulBeforeStopPreroll)) {
+        if (!HandOver(hPlayer, vecBefore, stFormat, kulBeforeStopPreroll) ||
+            !Succeeded("Vocora_PlayStop", Vocora_PlayStop(hPlayer))) {
             return 1;
         }
-        if ((ulResult = Vocora_PlayStop(hPlayer)) != VOCORA_OK) {
-            return Fail("Vocora_PlayStop", ulResult);
-        }
         Sleep(300);
-        if ((ulResult = Vocora_PlayStart(hPlayer)) != VOCORA_OK) {
-            return Fail("Vocora_PlayStart after Vocora_PlayStop", ulResult);
-        }
         std::vector<int16_t> vecAfter = Render({AfterRestart(stFormat)}, stFormat, kdAfterRestartSeconds);
-        if (!HandOver(hPlayer, vecAfter, stFormat, kulPreroll)) {
+        if (!Succeeded("Vocora_PlayStart after Vocora_PlayStop", Vocora_PlayStart(hPlayer)) ||
+            !HandOver(hPlayer, vecAfter, stFormat, kulPreroll)) {
             return 1;
         }
     } else if (strScenario == "destroy") {
@@ -453,7 +440,6 @@ double GainDb(double dGain)
     return Db(dGain * dGain);
 }
 
-constexpr double kdAlignSeconds = 0.5;
 
 // A known signal followed through one channel of the recording.
 struct Heard {
@@ -467,7 +453,7 @@ struct Heard {
     std::string strDropouts;  // where the sound server ran dry, and for how long
 };
 
-// Sums up the windows over the limit, but for ulExcused.
+// Sums up the windows, but for ulExcused.
 void Summarize(Heard& stHeard, const Format& stFormat, size_t ulExcused)
 {
     const SignalTrack& stTrack = stHeard.stTrack;
@@ -479,14 +465,17 @@ void Summarize(Heard& stHeard, const Format& stFormat, size_t ulExcused)
     char szText[64];
     for (size_t i = 0; i < stTrack.vecErrors.size(); ++i) {
         const double dError = Db(stTrack.vecErrors[i]);
-        if (stTrack.vecInDropout[i] || dError <= kdMatchLimitDb || i == ulExcused) {
+        if (stTrack.vecInDropout[i] || i == ulExcused) {
             continue;
         }
-        stHeard.ulFirstBad = std::min(stHeard.ulFirstBad, i);
         if (dError > stHeard.dWorstDb) {
             stHeard.dWorstDb = dError;
             stHeard.ulWorst = i;
         }
+        if (dError <= kdMatchLimitDb) {
+            continue;
+        }
+        stHeard.ulFirstBad = std::min(stHeard.ulFirstBad, i);
         // Stretches, so a lost block reads apart from a late start or a bad end.
         if (stHeard.ulBad++ == 0 || Db(stTrack.vecErrors[i - 1]) <= kdMatchLimitDb) {
             size_t ulLast = i;
@@ -507,15 +496,26 @@ void Summarize(Heard& stHeard, const Format& stFormat, size_t ulExcused)
     }
 }
 
+// Lines the signal up by its first half second, which spans octaves and so
+// fits at one lag only. Should the sound server run dry within it, though, the
+// stretch after the dropout may fit best and leave the start unexplained, so
+// the first tenth is tried too, and the better account of the recording stands.
 Heard Follow(const std::vector<int16_t>& vecRecording, const Format& stFormat,
              const SignalFunction& fnSignal, double dSeconds)
 {
-    Heard stHeard;
-    stHeard.stStart = AlignSignal(vecRecording, stFormat.ulRate, fnSignal, kdAlignSeconds);
-    stHeard.stTrack = TrackSignal(vecRecording, stFormat.ulRate, fnSignal, stHeard.stStart,
-                                  dSeconds, stFormat.Window(), std::pow(10, kdMatchLimitDb / 10));
-    Summarize(stHeard, stFormat, SIZE_MAX);
-    return stHeard;
+    Heard stBest;
+    for (double dAlignSeconds : {0.5, 0.1}) {
+        Heard stHeard;
+        stHeard.stStart = AlignSignal(vecRecording, stFormat.ulRate, fnSignal, dAlignSeconds);
+        stHeard.stTrack = TrackSignal(vecRecording, stFormat.ulRate, fnSignal, stHeard.stStart,
+                                      dSeconds, stFormat.Window(),
+                                      std::pow(10, kdMatchLimitDb / 10));
+        Summarize(stHeard, stFormat, SIZE_MAX);
+        if (stBest.stTrack.vecErrors.empty() || stHeard.ulBad < stBest.ulBad) {
+            stBest = stHeard;
+        }
+    }
+    return stBest;
 }
 
 size_t DropoutDelay(const Heard& stHeard)
@@ -531,20 +531,16 @@ size_t DropoutDelay(const Heard& stHeard)
 void ExpectInOrder(CVerdict& oVerdict, const Heard& stHeard, const Format& stFormat,
                    const char* pszWhat)
 {
-    const size_t ulWindows = stHeard.stTrack.vecErrors.size();
-    const double dFoundAt =
-        (static_cast<double>(stHeard.stStart.ulLag) + stHeard.stStart.dDelay) / stFormat.ulRate;
-    if (stHeard.ulBad == 0) {
-        oVerdict.Expect(true, "%s: all %zu windows of 10 ms heard in order from %.4f s of the "
-                        "recording (limit %.0f dB off)", pszWhat, ulWindows, dFoundAt,
-                        kdMatchLimitDb);
-    } else {
-        oVerdict.Expect(false, "%s: lined up at %.4f s of the recording, %zu of %zu windows of "
-                        "10 ms are over %.0f dB off, the worst by %.1f dB at %.2f s; off at:%s",
-                        pszWhat, dFoundAt, stHeard.ulBad, ulWindows, kdMatchLimitDb,
-                        stHeard.dWorstDb, static_cast<double>(stHeard.ulWorst) / 100,
-                        stHeard.strBad.c_str());
-    }
+    oVerdict.Expect(stHeard.ulBad == 0,
+                    "%s, lined up at %.4f s of the recording: %zu of %zu windows of 10 ms "
+                    "differ from what was handed over (error above %.0f dB)%s%s; the worst "
+                    "error %.1f dB at %.2f s",
+                    pszWhat,
+                    (static_cast<double>(stHeard.stStart.ulLag) + stHeard.stStart.dDelay) /
+                        stFormat.ulRate,
+                    stHeard.ulBad, stHeard.stTrack.vecErrors.size(), kdMatchLimitDb,
+                    stHeard.ulBad != 0 ? ", at" : "", stHeard.strBad.c_str(), stHeard.dWorstDb,
+                    static_cast<double>(stHeard.ulWorst) / 100);
     // The sound server runs dry now and then even on an idle machine, with
     // the platform's own DirectSound too. The player's refills then see the
     // cursor jump, which by design may replay a stale block: the take proves
@@ -564,9 +560,13 @@ void ExpectSilence(CVerdict& oVerdict, const std::vector<int16_t>& vecRecording,
         LoudestWindowRms(vecRecording, 0, ulBefore - std::min(ulBefore, ulWindow), ulWindow));
     const double dAfter = RmsToDbfs(
         LoudestWindowRms(vecRecording, ulAfter + ulWindow, vecRecording.size(), ulWindow));
+    char szBefore[48] = "";
+    if (ulBefore != 0) {
+        std::snprintf(szBefore, sizeof szBefore, " before %.1f dBFS,", dBefore);
+    }
     oVerdict.Expect(std::max(dBefore, dAfter) <= kdSilenceDbfs,
-                    "silence %s: loudest 10 ms before %.1f dBFS, after %.1f dBFS (limit %.0f dBFS)",
-                    pszWhere, dBefore, dAfter, kdSilenceDbfs);
+                    "silence %s: loudest 10 ms%s after %.1f dBFS (limit %.0f dBFS)", pszWhere,
+                    szBefore, dAfter, kdSilenceDbfs);
 }
 
 void CheckStream(CVerdict& oVerdict, const std::vector<int16_t>& vecFrames, const Format& stFormat)
@@ -596,14 +596,8 @@ void CheckStream(CVerdict& oVerdict, const std::vector<int16_t>& vecFrames, cons
                       stHeard.stTrack.ulEndLag + ulCount, "around it");
 
         // Measured on the sound itself rather than through the alignment, so
-        // a wrong rate reads as the wrong length and pitch.
+        // a wrong rate reads as the wrong pitch, not only as a mismatch.
         const ToneSpan stSpan = FindToneSpan(vecRecording, stFormat.Window(), kdLoudRms);
-        const double dHeard = static_cast<double>(stSpan.ulEnd - stSpan.ulBegin) / stFormat.ulRate;
-        const double dExpected =
-            kdStreamSeconds + static_cast<double>(DropoutDelay(stHeard)) / stFormat.ulRate;
-        oVerdict.Expect(stSpan.bFound && std::fabs(dHeard - dExpected) <= 0.03,
-                        "%s sounds for %.3f s (expected %.3f s within 0.03 s)", szWhat, dHeard,
-                        dExpected);
         std::string strPitches;
         bool bPitchesRight = stSpan.bFound;
         for (double dShare : {0.25, 0.5, 0.75}) {

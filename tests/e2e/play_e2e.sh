@@ -24,18 +24,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The rig is shared by every build of this checkout, and other work spoils a
-# take: what other programs play lands in the recording, and other Windows
-# programs (busy with the same wineserver) or a busy machine starve Wine's
-# audio thread, which then drops periods that read as lost blocks. Such a take
-# is void, not failed; a take is retried a few times.
+# A take can be void rather than failed. The rig is shared by every build of
+# this checkout: what other programs play lands in the recording, and other
+# Windows programs (busy with the same wineserver) or a busy machine starve
+# Wine's audio thread, which then drops periods that read as lost blocks. And
+# now and then the sound server runs dry on an idle machine too, which the
+# check recognises and reports with status 3. A void take is taken again.
 others() {  # playing streams and Windows programs, less the rig's own and pid $1
     pactl list sink-inputs 2>/dev/null |
         sed -n 's/.*application\.process\.id = "\([0-9]*\)".*/stream \1/p' |
         grep -v -x -e "stream $(cat "$VOCORA_RIG/silence.pid" 2>/dev/null)" -e "stream ${1:-}" || true
-    local exe pid
-    for exe in $(find /proc -mindepth 2 -maxdepth 2 -name exe -lname '*/wine64' 2>/dev/null); do
-        pid=${exe#/proc/} pid=${pid%/exe}
+    local link pid
+    for link in $(find /proc -mindepth 2 -maxdepth 2 -name exe -lname '*/wine64' 2>/dev/null); do
+        pid=${link#/proc/} pid=${pid%/exe}
         grep -q -i 'system32' "/proc/$pid/cmdline" 2>/dev/null && continue
         [ "$pid" = "${1:-}" ] || echo "program $pid"
     done
@@ -48,6 +49,7 @@ busy_percent() {  # since the ticks in $1 $2
         '{ t = $1 - b + $2 - i; print (t > 0 ? int(100 * ($1 - b) / t) : 0) }'
 }
 busy_limit=40
+ran_dry=0
 
 for take in 1 2 3; do
     for _ in $(seq 20); do
@@ -86,7 +88,13 @@ for take in 1 2 3; do
         verdict=$?
     [ "$verdict" -eq 3 ] || { [ "$verdict" -eq 0 ] && keep=; exit "$verdict"; }
     cp "$work/out.raw" "$work/void-$take.raw"
+    ran_dry=$((ran_dry + 1))
 done
-echo "RIG BUSY: every take was void (disturbed by other work, or the sound server ran dry;"
-echo "if it runs dry take after take on an idle machine, suspect the player's refills)"
+if [ "$ran_dry" -eq 0 ]; then
+    # Not a verdict on the library: CTest reports the test as skipped.
+    echo "RIG BUSY: other work disturbed every take"
+    exit 77
+fi
+echo "FAIL: no take was clean; the output ran dry in $ran_dry of them, which the sound"
+echo "server does only now and then: take after take, suspect the player's refills"
 exit 1
