@@ -21,6 +21,7 @@
 namespace {
 
 int sm_iFailures = 0;
+constexpr int kiVoidTake = 3;  // the rig spoiled the take: take it again
 
 void Check(bool bOk, const std::string& strWhat)
 {
@@ -74,7 +75,8 @@ void VOCORA_CALL OnCapture(const uint8_t* pucData, uint32_t ulLength, void* pUse
 // Where the counter breaks, or SIZE_MAX when the run is whole. The feed is
 // preceded and followed by the silence of an idle microphone, which is
 // skipped at both ends.
-size_t FirstBreak(const std::vector<uint8_t>& vecBytes, uint32_t ulChannels, size_t* pulFrames)
+size_t FirstBreak(const std::vector<uint8_t>& vecBytes, uint32_t ulChannels, size_t* pulFrames,
+                  size_t* pulFirst)
 {
     const size_t ulFrameBytes = 2 * size_t{ulChannels};
     const size_t ulFrames = vecBytes.size() / ulFrameBytes;
@@ -100,6 +102,7 @@ size_t FirstBreak(const std::vector<uint8_t>& vecBytes, uint32_t ulChannels, siz
         --ulEnd;
     }
     *pulFrames = ulEnd - ulFirst;
+    *pulFirst = ulFirst;
     if (ulFirst == ulEnd) {
         return 0;
     }
@@ -113,6 +116,30 @@ size_t FirstBreak(const std::vector<uint8_t>& vecBytes, uint32_t ulChannels, siz
         }
     }
     return SIZE_MAX;
+}
+
+// What a break in the counter says. The library hands over whole blocks, so a
+// block it lost or repeated moves the counter by a whole number of blocks. The
+// sound server, now and then, runs the feed dry (a stretch of silence, after
+// which the counter goes on) or drops a stretch that is no whole number of
+// blocks: such a take says nothing about the library and is taken again.
+bool IsRigDropout(const std::vector<uint8_t>& vecBytes, uint32_t ulChannels, size_t ulBreak,
+                  size_t ulFirst, uint32_t ulBlockFrames)
+{
+    const size_t ulFrameBytes = 2 * size_t{ulChannels};
+    auto fnFirstChannel = [&](size_t ulFrame) {
+        int16_t sSample;
+        std::memcpy(&sSample, &vecBytes[ulFrame * ulFrameBytes], 2);
+        return static_cast<uint16_t>(sSample);
+    };
+    const auto ulExpected = static_cast<uint16_t>(fnFirstChannel(ulFirst) + (ulBreak - ulFirst));
+    if (fnFirstChannel(ulBreak) == 0) {
+        return true;  // silence inside the feed
+    }
+    const auto ulJump = static_cast<uint16_t>(fnFirstChannel(ulBreak) - ulExpected);
+    const uint32_t ulForward = ulJump;
+    const uint32_t ulBackward = 65536u - ulJump;
+    return ulForward % ulBlockFrames != 0 && ulBackward % ulBlockFrames != 0;
 }
 
 // Every callback is one block, or the two parts of a block split at the end
@@ -168,13 +195,19 @@ int RunCapture(uint32_t ulRate, uint32_t ulChannels, double dSeconds, uint32_t u
 
     const uint32_t ulBlock = ulDataLen != 0 ? ulDataLen : DefaultBlock(ulRate, ulChannels);
     size_t ulFrames = 0;
-    const size_t ulBreak = FirstBreak(stCapture.vecBytes, ulChannels, &ulFrames);
+    size_t ulFirst = 0;
+    const size_t ulBreak = FirstBreak(stCapture.vecBytes, ulChannels, &ulFrames, &ulFirst);
     const double dFedSeconds = static_cast<double>(ulFrames) / ulRate;
     std::printf("%zu callbacks, %zu bytes; the counter runs for %.2f s\n", stCapture.vecLengths.size(),
                 stCapture.vecBytes.size(), dFedSeconds);
     Check(BlocksAreWhole(stCapture.vecLengths, ulBlock),
           "every callback carries a block of " + std::to_string(ulBlock) + " bytes, or its two parts");
     Check(dFedSeconds >= dSeconds - 1.0, "the fed counter arrives for nearly the whole capture");
+    if (ulBreak != SIZE_MAX && ulBreak != 0 &&
+        IsRigDropout(stCapture.vecBytes, ulChannels, ulBreak, ulFirst, ulBlock / (2 * ulChannels))) {
+        std::printf("take void: the sound server dropped the feed at frame %zu\n", ulBreak);
+        return sm_iFailures == 0 ? kiVoidTake : 1;
+    }
     Check(ulBreak == SIZE_MAX,
           ulBreak == SIZE_MAX ? "the counter is unbroken: nothing lost, repeated or reordered"
                               : "the counter breaks at frame " + std::to_string(ulBreak));
