@@ -35,9 +35,11 @@ trap cleanup EXIT
 
 load_microphone "$rate" "$channels"
 "$run" "$exe" feed "$(winepath -w "$work/feed.raw")" "$rate" "$channels" "$((seconds + 4))"
-# A take the sound server spoiled (status 3) is taken again, a few times.
+# A take the sound server spoiled (status 3) is taken again, a few times. The
+# feed keeps 50 ms queued: with 10 ms its player ran dry now and then at
+# 44.1 kHz stereo, putting silence into the middle of the counter.
 for take in 1 2 3; do
-    pacat --playback --raw --format=s16le --rate="$rate" --channels="$channels" --latency-msec=10 \
+    pacat --playback --raw --format=s16le --rate="$rate" --channels="$channels" --latency-msec=50 \
         --device="$VOCORA_MIC_FEED" "$work/feed.raw" &
     feeder=$!
     # Capture notifications are late until the feed has run for a moment.
