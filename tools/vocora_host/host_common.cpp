@@ -104,6 +104,31 @@ void CStopwatch::SleepUntil(double dSeconds) const
     }
 }
 
+namespace {
+
+std::atomic<bool> sm_bCtrlC{false};
+
+BOOL WINAPI OnConsoleCtrl(DWORD ulCtrlType)
+{
+    if (ulCtrlType == CTRL_C_EVENT || ulCtrlType == CTRL_BREAK_EVENT) {
+        sm_bCtrlC.store(true);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void WatchForCtrlC()
+{
+    SetConsoleCtrlHandler(&OnConsoleCtrl, TRUE);
+}
+
+bool CtrlCPressed()
+{
+    return sm_bCtrlC.load();
+}
+
 CComThread::CComThread() : m_hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
 
 CComThread::~CComThread()

@@ -42,6 +42,11 @@ private:
     LARGE_INTEGER m_stStart;
 };
 
+// Ctrl-C and Ctrl-Break stop a command instead of ending the process: the
+// command then brings its handle down properly (and finishes its file).
+void WatchForCtrlC();
+bool CtrlCPressed();
+
 // COM belongs to the host: the library's echo-cancellation probe needs it on
 // the thread that calls Vocora_Init.
 class CComThread {

@@ -51,19 +51,6 @@ constexpr double kdTailSeconds = 0.300;
 constexpr double kdProgressSeconds = 0.1;
 constexpr uint32_t kulMaxBlockBytes = 4u << 20;
 
-std::atomic<bool> sm_bInterrupted{false};
-
-BOOL WINAPI OnConsoleCtrl(DWORD ulCtrlType)
-{
-    if (ulCtrlType == CTRL_C_EVENT || ulCtrlType == CTRL_BREAK_EVENT) {
-        // Stop feeding and bring the handle down properly instead of dying
-        // with the device open.
-        sm_bInterrupted.store(true);
-        return TRUE;
-    }
-    return FALSE;
-}
-
 struct PlayOptions {
     std::string strFile;
     bool bTone = false;
@@ -316,7 +303,7 @@ void Feed(VocoraPlayHandle hPlay, CPcmSource& oSource, const PlaySource& stSourc
     const CStopwatch oClock;
     double dNextProgress = 0.0;
     double dLastAccepted = 0.0;
-    for (uint64_t k = 0; !sm_bInterrupted.load(); ++k) {
+    for (uint64_t k = 0; !CtrlCPressed(); ++k) {
         uint32_t ulRead = 0;
         if (!oSource.Read(vecBlock.data(), ulBlockBytes, ulRead, stStats.strSourceError)) {
             break;
@@ -346,7 +333,7 @@ void Feed(VocoraPlayHandle hPlay, CPcmSource& oSource, const PlaySource& stSourc
             }
             // The queue is full: the device is behind the clock.
             ++stStats.ullFullWaits;
-            if (sm_bInterrupted.load()) {
+            if (CtrlCPressed()) {
                 break;
             }
             if (oClock.Seconds() - dFirstTry > dStallSeconds) {
@@ -376,14 +363,14 @@ void Feed(VocoraPlayHandle hPlay, CPcmSource& oSource, const PlaySource& stSourc
             dDone = std::max(dDone,
                              dLastAccepted + ulQueueBlocks * dBlockSeconds + kdTailSeconds);
         }
-        while (!sm_bInterrupted.load() && oClock.Seconds() < dDone) {
+        while (!CtrlCPressed() && oClock.Seconds() < dDone) {
             ShowProgress(oClock.Seconds(), dTotal);
             Sleep(static_cast<DWORD>(kdProgressSeconds * 1000.0));
         }
         ShowProgress(oClock.Seconds(), dTotal);
     }
     EndProgressLine();
-    stStats.bInterrupted = sm_bInterrupted.load();
+    stStats.bInterrupted = CtrlCPressed();
     stStats.dWallSeconds = oClock.Seconds();
 }
 
@@ -417,7 +404,7 @@ int PlaySourceThroughLibrary(CPcmSource& oSource, const PlaySource& stSource,
                 stOptions.bWaveOut ? "; waveOut forced" : "");
     std::fflush(stdout);
 
-    SetConsoleCtrlHandler(&OnConsoleCtrl, TRUE);
+    WatchForCtrlC();
     const CComThread oCom;
     const CTimerResolution oTimer;
     PlayStats stStats;

@@ -36,19 +36,6 @@ constexpr double kdStallSeconds = 3.0;
 constexpr double kdQueueSeconds = 10.0;
 constexpr uint32_t kulQueueMinBlocks = 4;
 
-std::atomic<bool> sm_bInterrupted{false};
-
-BOOL WINAPI OnConsoleCtrl(DWORD ulCtrlType)
-{
-    if (ulCtrlType == CTRL_C_EVENT || ulCtrlType == CTRL_BREAK_EVENT) {
-        // Stop capturing and finish the file: its sizes are only final once
-        // the handle is down and the last blocks are written.
-        sm_bInterrupted.store(true);
-        return TRUE;
-    }
-    return FALSE;
-}
-
 struct RecordOptions {
     std::string strFile;
     double dSeconds = 0.0;
@@ -274,7 +261,7 @@ void Record(CCaptureQueue& oQueue, CWavWriter& oWriter, const RecordOptions& stO
     const CStopwatch oClock;
     double dLastData = 0.0;
     double dNextProgress = 0.0;
-    while (!sm_bInterrupted.load()) {
+    while (!CtrlCPressed()) {
         Sleep(kulPollMs);
         oQueue.TakeAll(vecData);
         const double dNow = oClock.Seconds();
@@ -299,7 +286,7 @@ void Record(CCaptureQueue& oQueue, CWavWriter& oWriter, const RecordOptions& stO
     ShowProgress(static_cast<double>(oWriter.DataBytes()) / dBytesPerSecond, stOptions.dSeconds,
                  oRecent);
     EndProgressLine();
-    stStats.bInterrupted = sm_bInterrupted.load();
+    stStats.bInterrupted = CtrlCPressed();
     stStats.dWallSeconds = oClock.Seconds();
 }
 
@@ -361,7 +348,7 @@ int RunRecord(int argc, char** argv)
     }
     std::fflush(stdout);
 
-    SetConsoleCtrlHandler(&OnConsoleCtrl, TRUE);
+    WatchForCtrlC();
     const CComThread oCom;
     uint32_t ulSetupFailure = VOCORA_OK;
     bool bFileOpened = false;
