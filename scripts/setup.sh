@@ -5,8 +5,9 @@
 set -euo pipefail
 . "$(dirname "$0")/rig_env.sh"
 
+# Analysis of the end-to-end recordings runs on Debian's numpy, with /usr/bin/python3.
 PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest
-          pulseaudio pulseaudio-utils)
+          pulseaudio pulseaudio-utils python3-numpy)
 
 log() { printf 'setup: %s\n' "$*"; }
 
