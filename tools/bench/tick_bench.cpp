@@ -4,18 +4,72 @@
 // real device enumerator, then to a counted stand-in, so the two costs show
 // apart. Prints figures; asserts nothing.
 #include <windows.h>
+#include <mediaobj.h>
+#include <propsys.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 
 #include "aec/aec_ids.h"
 #include "aec/aec_mic_array_capture.h"
 #include "common/platform.h"
-#include "fakes/fake_voice_dsp.h"
 
 namespace {
+
+#define BENCH_STUB(name, args) \
+    HRESULT STDMETHODCALLTYPE name args override { return E_NOTIMPL; }
+
+// A DSP that always has 10 ms of 16 kHz mono ready, as a running one does,
+// and accepts every setting. One object for the whole run.
+class CStreamingVoiceDsp final : public IMediaObject, public IPropertyStore {
+public:
+    static constexpr DWORD kulBytesPerPull = 320;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == kIidPropertyStore ? static_cast<IPropertyStore*>(this)
+                                         : static_cast<void*>(static_cast<IMediaObject*>(this));
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE ProcessOutput(DWORD, DWORD, DMO_OUTPUT_DATA_BUFFER* pstBuffers,
+                                            DWORD*) override
+    {
+        BYTE* pucData = nullptr;
+        DWORD ulMax = 0;
+        pstBuffers[0].pBuffer->GetMaxLength(&ulMax);
+        pstBuffers[0].pBuffer->GetBufferAndLength(&pucData, nullptr);
+        const DWORD ulBytes = std::min(kulBytesPerPull, ulMax);
+        std::memset(pucData, 0x55, ulBytes);
+        return pstBuffers[0].pBuffer->SetLength(ulBytes);
+    }
+    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY, PROPVARIANT* pstValue) override
+    {
+        PropVariantInit(pstValue);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetOutputType(DWORD, const DMO_MEDIA_TYPE*, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE AllocateStreamingResources() override { return S_OK; }
+    BENCH_STUB(GetStreamCount, (DWORD*, DWORD*)) BENCH_STUB(GetInputStreamInfo, (DWORD, DWORD*))
+    BENCH_STUB(GetOutputStreamInfo, (DWORD, DWORD*)) BENCH_STUB(GetInputType, (DWORD, DWORD, DMO_MEDIA_TYPE*))
+    BENCH_STUB(GetOutputType, (DWORD, DWORD, DMO_MEDIA_TYPE*)) BENCH_STUB(Flush, ())
+    BENCH_STUB(SetInputType, (DWORD, const DMO_MEDIA_TYPE*, DWORD)) BENCH_STUB(FreeStreamingResources, ())
+    BENCH_STUB(GetInputCurrentType, (DWORD, DMO_MEDIA_TYPE*)) BENCH_STUB(Discontinuity, (DWORD))
+    BENCH_STUB(GetOutputCurrentType, (DWORD, DMO_MEDIA_TYPE*)) BENCH_STUB(Lock, (LONG))
+    BENCH_STUB(GetInputSizeInfo, (DWORD, DWORD*, DWORD*, DWORD*)) BENCH_STUB(GetOutputSizeInfo, (DWORD, DWORD*, DWORD*))
+    BENCH_STUB(GetInputMaxLatency, (DWORD, REFERENCE_TIME*)) BENCH_STUB(SetInputMaxLatency, (DWORD, REFERENCE_TIME))
+    BENCH_STUB(GetInputStatus, (DWORD, DWORD*))
+    BENCH_STUB(ProcessInput, (DWORD, IMediaBuffer*, DWORD, REFERENCE_TIME, REFERENCE_TIME))
+    BENCH_STUB(GetCount, (DWORD*)) BENCH_STUB(GetAt, (DWORD, PROPERTYKEY*)) BENCH_STUB(Commit, ())
+};
+
+CStreamingVoiceDsp sm_oDsp;
 
 std::atomic<long> sm_lHeapAllocations{0};
 std::atomic<long> sm_lPlatformAllocations{0};
@@ -45,7 +99,7 @@ HRESULT WINAPI RoutedCoCreateInstance(REFCLSID rclsid, LPUNKNOWN pOuter, DWORD u
                                       REFIID riid, LPVOID* ppv)
 {
     if (rclsid == kClsidWMAudioAec) {
-        return CStreamingVoiceDsp::CreateInstance(riid, ppv);
+        return sm_oDsp.QueryInterface(riid, ppv);
     }
     if (!sm_bRealCount && rclsid == kClsidMMDeviceEnumerator) {
         return REGDB_E_CLASSNOTREG;

@@ -1,0 +1,208 @@
+// The platform's COM objects as GoogleMock mocks whose default actions behave
+// like a working device; every call that can fail asks the fake platform
+// first, so a fault sweep reaches each of them. The objects belong to the
+// test: a reference count back at zero is what "released" means.
+#ifndef VOCORA_TESTS_COM_MOCKS_H
+#define VOCORA_TESTS_COM_MOCKS_H
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <dmo.h>
+#include <dsound.h>
+#include <mmdeviceapi.h>
+#include <propsys.h>
+
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+
+#define COM_METHOD(tResult, name, args) \
+    MOCK_METHOD(tResult, name, args, (override, Calltype(STDMETHODCALLTYPE)))
+#define COM_STUB(name, args) \
+    HRESULT STDMETHODCALLTYPE name args override { return E_NOTIMPL; }
+
+template <class TFirst, class... TMore>
+class CComMock : public TFirst, public TMore... {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        for (const auto& [stIid, p] : m_vecAnswers) {
+            if (stIid == riid && !CFakePlatform::Fault("QueryInterface")) {
+                *ppv = p;
+                AddRef();
+                return S_OK;
+            }
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_lRefs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_lRefs); }
+    long References() const { return m_lRefs; }
+    // Hands the object out through an out-parameter, with a reference.
+    template <class T>
+    HRESULT Give(T** pp)
+    {
+        AddRef();
+        *pp = static_cast<T*>(this);
+        return S_OK;
+    }
+
+protected:
+    CComMock() { Answer<TFirst>(IID_IUnknown); }
+    template <class T>
+    void Answer(REFIID riid)
+    {
+        m_vecAnswers.emplace_back(riid, static_cast<T*>(this));
+    }
+
+private:
+    std::atomic<long> m_lRefs{0};
+    std::vector<std::pair<IID, void*>> m_vecAnswers;
+};
+
+class MockSoundBuffer : public CComMock<IDirectSoundBuffer8, IDirectSoundBuffer> {
+public:
+    MockSoundBuffer();
+    COM_METHOD(HRESULT, GetCurrentPosition, (LPDWORD, LPDWORD));
+    COM_METHOD(HRESULT, GetVolume, (LPLONG));
+    COM_METHOD(HRESULT, GetStatus, (LPDWORD));
+    COM_METHOD(HRESULT, Lock, (DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD));
+    COM_METHOD(HRESULT, Play, (DWORD, DWORD, DWORD));
+    COM_METHOD(HRESULT, SetCurrentPosition, (DWORD));
+    COM_METHOD(HRESULT, SetVolume, (LONG));
+    COM_METHOD(HRESULT, Stop, ());
+    COM_METHOD(HRESULT, Unlock, (LPVOID, DWORD, LPVOID, DWORD));
+    COM_METHOD(HRESULT, Restore, ());
+    COM_STUB(GetCaps, (LPDSBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD))
+    COM_STUB(GetPan, (LPLONG)) COM_STUB(GetFrequency, (LPDWORD)) COM_STUB(SetPan, (LONG))
+    COM_STUB(Initialize, (LPDIRECTSOUND, LPCDSBUFFERDESC)) COM_STUB(SetFormat, (LPCWAVEFORMATEX))
+    COM_STUB(SetFrequency, (DWORD)) COM_STUB(SetFX, (DWORD, LPDSEFFECTDESC, LPDWORD))
+    COM_STUB(AcquireResources, (DWORD, DWORD, LPDWORD))
+    COM_STUB(GetObjectInPath, (REFGUID, DWORD, REFGUID, LPVOID*))
+
+    DSBUFFERDESC stDesc = {};
+    WAVEFORMATEX stFormat = {};
+    std::vector<uint8_t> vecMemory;
+    std::atomic<DWORD> ulWriteCursor{0};
+    std::atomic<bool> bPlaying{false};
+    std::atomic<LONG> lVolume{0};
+    std::mutex mtxPlayed;
+    std::vector<uint8_t> vecPlayed;  // every region unlocked, in order
+};
+
+class MockDirectSound : public CComMock<IDirectSound8> {
+public:
+    MockDirectSound();
+    COM_METHOD(HRESULT, CreateSoundBuffer, (LPCDSBUFFERDESC, LPLPDIRECTSOUNDBUFFER, IUnknown*));
+    COM_METHOD(HRESULT, SetCooperativeLevel, (HWND, DWORD));
+    COM_STUB(GetCaps, (LPDSCAPS)) COM_STUB(Compact, ()) COM_STUB(GetSpeakerConfig, (LPDWORD))
+    COM_STUB(DuplicateSoundBuffer, (LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER))
+    COM_STUB(SetSpeakerConfig, (DWORD)) COM_STUB(Initialize, (LPCGUID))
+    COM_STUB(VerifyCertification, (LPDWORD))
+    static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN);
+
+    static MockDirectSound* sm_pCurrent;
+    ::testing::NiceMock<MockSoundBuffer> oBuffer;
+};
+
+class MockCaptureBuffer : public CComMock<IDirectSoundCaptureBuffer, IDirectSoundNotify> {
+public:
+    MockCaptureBuffer();
+    COM_METHOD(HRESULT, GetCurrentPosition, (LPDWORD, LPDWORD));
+    COM_METHOD(HRESULT, Lock, (DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD));
+    COM_METHOD(HRESULT, Start, (DWORD));
+    COM_METHOD(HRESULT, Stop, ());
+    COM_METHOD(HRESULT, Unlock, (LPVOID, DWORD, LPVOID, DWORD));
+    COM_METHOD(HRESULT, SetNotificationPositions, (DWORD, LPCDSBPOSITIONNOTIFY));
+    COM_STUB(GetCaps, (LPDSCBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD))
+    COM_STUB(GetStatus, (LPDWORD)) COM_STUB(Initialize, (LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC))
+
+    DSCBUFFERDESC stDesc = {};
+    WAVEFORMATEX stFormat = {};
+    std::vector<uint8_t> vecMemory;
+    std::vector<DSBPOSITIONNOTIFY> vecNotify;
+    std::atomic<DWORD> ulReadPos{0};
+    uint8_t ucNext = 0;  // the device records a byte counter
+};
+
+class MockDirectSoundCapture : public CComMock<IDirectSoundCapture> {
+public:
+    MockDirectSoundCapture();
+    COM_METHOD(HRESULT, CreateCaptureBuffer, (LPCDSCBUFFERDESC, LPDIRECTSOUNDCAPTUREBUFFER*, LPUNKNOWN));
+    COM_STUB(GetCaps, (LPDSCCAPS)) COM_STUB(Initialize, (LPCGUID))
+    static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUNDCAPTURE8* pp, LPUNKNOWN);
+
+    static MockDirectSoundCapture* sm_pCurrent;
+    GUID stDevice = {};
+    ::testing::NiceMock<MockCaptureBuffer> oBuffer;
+};
+
+// An endpoint with its name and identifier; it has no device topology.
+class MockEndpoint : public CComMock<IMMDevice, IPropertyStore> {
+public:
+    MockEndpoint(std::wstring wstrName, std::wstring wstrId);
+    COM_METHOD(HRESULT, OpenPropertyStore, (DWORD, IPropertyStore**));
+    COM_METHOD(HRESULT, GetId, (LPWSTR*));
+    COM_METHOD(HRESULT, GetValue, (REFPROPERTYKEY, PROPVARIANT*));
+    COM_STUB(Activate, (REFIID, DWORD, PROPVARIANT*, void**)) COM_STUB(GetState, (DWORD*))
+    COM_STUB(GetCount, (DWORD*)) COM_STUB(GetAt, (DWORD, PROPERTYKEY*))
+    COM_STUB(SetValue, (REFPROPERTYKEY, REFPROPVARIANT)) COM_STUB(Commit, ())
+
+    std::wstring wstrName;
+    std::wstring wstrId;
+};
+
+// The device enumerator is also the collection it hands out, for the flow
+// asked for last.
+class MockEnumerator : public CComMock<IMMDeviceEnumerator, IMMDeviceCollection> {
+public:
+    MockEnumerator();
+    COM_METHOD(HRESULT, EnumAudioEndpoints, (EDataFlow, DWORD, IMMDeviceCollection**));
+    COM_METHOD(HRESULT, GetDefaultAudioEndpoint, (EDataFlow, ERole, IMMDevice**));
+    COM_METHOD(HRESULT, GetCount, (UINT*));
+    COM_METHOD(HRESULT, Item, (UINT, IMMDevice**));
+    COM_STUB(GetDevice, (LPCWSTR, IMMDevice**))
+    COM_STUB(RegisterEndpointNotificationCallback, (IMMNotificationClient*))
+    COM_STUB(UnregisterEndpointNotificationCallback, (IMMNotificationClient*))
+
+    std::vector<MockEndpoint*> avecEndpoints[2];  // by flow: eRender, eCapture
+    EDataFlow eFlow = eRender;
+};
+
+// The voice-capture DSP: properties are kept as written; each ProcessOutput
+// writes what is ready (a byte counter) into the caller's media buffer.
+class MockDsp : public CComMock<IMediaObject, IPropertyStore> {
+public:
+    MockDsp();
+    COM_METHOD(HRESULT, SetOutputType, (DWORD, const DMO_MEDIA_TYPE*, DWORD));
+    COM_METHOD(HRESULT, AllocateStreamingResources, ());
+    COM_METHOD(HRESULT, ProcessOutput, (DWORD, DWORD, DMO_OUTPUT_DATA_BUFFER*, DWORD*));
+    COM_METHOD(HRESULT, SetValue, (REFPROPERTYKEY, REFPROPVARIANT));
+    COM_METHOD(HRESULT, GetValue, (REFPROPERTYKEY, PROPVARIANT*));
+    COM_STUB(GetStreamCount, (DWORD*, DWORD*)) COM_STUB(GetInputStreamInfo, (DWORD, DWORD*))
+    COM_STUB(GetOutputStreamInfo, (DWORD, DWORD*)) COM_STUB(GetInputType, (DWORD, DWORD, DMO_MEDIA_TYPE*))
+    COM_STUB(GetOutputType, (DWORD, DWORD, DMO_MEDIA_TYPE*)) COM_STUB(Flush, ())
+    COM_STUB(SetInputType, (DWORD, const DMO_MEDIA_TYPE*, DWORD)) COM_STUB(FreeStreamingResources, ())
+    COM_STUB(GetInputCurrentType, (DWORD, DMO_MEDIA_TYPE*)) COM_STUB(Discontinuity, (DWORD))
+    COM_STUB(GetOutputCurrentType, (DWORD, DMO_MEDIA_TYPE*)) COM_STUB(Lock, (LONG))
+    COM_STUB(GetInputSizeInfo, (DWORD, DWORD*, DWORD*, DWORD*)) COM_STUB(GetOutputSizeInfo, (DWORD, DWORD*, DWORD*))
+    COM_STUB(GetInputMaxLatency, (DWORD, REFERENCE_TIME*)) COM_STUB(SetInputMaxLatency, (DWORD, REFERENCE_TIME))
+    COM_STUB(GetInputStatus, (DWORD, DWORD*)) COM_STUB(ProcessInput, (DWORD, IMediaBuffer*, DWORD, REFERENCE_TIME, REFERENCE_TIME))
+    COM_STUB(GetCount, (DWORD*)) COM_STUB(GetAt, (DWORD, PROPERTYKEY*)) COM_STUB(Commit, ())
+
+    std::map<DWORD, PROPVARIANT> mapProperties;  // by property id, in the order of keys
+    std::vector<DWORD> vecWritten;               // property ids in the order written
+    WAVEFORMATEX stOutput = {};
+    GUID stMajorType = {};
+    std::vector<DWORD> vecReady = {320};  // bytes per ProcessOutput pass, cycling; 0: nothing
+    size_t ulPass = 0;
+    uint8_t ucNext = 0;
+};
+
+#endif

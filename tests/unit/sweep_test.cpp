@@ -1,0 +1,307 @@
+// One fault sweep per device: a host's whole session through the exports,
+// with every platform call on the host's side failing in turn. Each list
+// below is what a host meets: where the fault struck, the export that
+// reported it, its result and its first error. The clean run at the end of
+// each sweep checks what the device did with the host's audio.
+#include <gtest/gtest.h>
+
+#include "common/func_macros.h"
+#include "world.h"
+
+namespace {
+
+using ::testing::ElementsAreArray;
+
+const AudioParam kstVoice = {16000, 1, 16, 640};
+
+// Prints the outcomes as the list literal, ready to compare with the one in the test.
+std::string Listing(const std::vector<std::string>& vecOutcomes)
+{
+    std::string strOut = "\n";
+    for (const std::string& str : vecOutcomes) {
+        strOut += "        \"" + str + "\",\n";
+    }
+    return strOut;
+}
+
+#define EXPECT_OUTCOMES(vecActual, ...)                                              \
+    EXPECT_THAT(vecActual, ElementsAreArray(std::vector<std::string>{__VA_ARGS__})) \
+        << Listing(vecActual)
+
+bool Clean(CWorld& oWorld)
+{
+    return oWorld.oPlatform.Injected().empty();
+}
+
+std::vector<uint8_t> Blocks(size_t ulBlocks, size_t ulBytes)
+{
+    std::vector<uint8_t> vec;
+    for (size_t i = 0; i < ulBlocks; ++i) {
+        vec.insert(vec.end(), ulBytes, static_cast<uint8_t>(0x40 + i));
+    }
+    return vec;
+}
+
+// Whether every byte follows the one before it, as the fakes record them.
+bool IsCounter(const std::vector<uint8_t>& vec)
+{
+    for (size_t i = 1; i < vec.size(); ++i) {
+        if (vec[i] != static_cast<uint8_t>(vec[i - 1] + 1)) {
+            return false;
+        }
+    }
+    return !vec.empty();
+}
+
+// ---- DirectSound playback ---------------------------------------------------
+
+void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
+{
+    oRun.Call("Vocora_Init", &Vocora_Init);
+    VocoraPlayHandle h = nullptr;
+    if (oRun.Call("Vocora_CreatePlayDec", [&] { return Vocora_CreatePlayDec(&kstVoice, &h); }) != 0) {
+        oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+        return;
+    }
+    std::vector<uint8_t> vecPcm = Blocks(3, 640);
+    int32_t lVolume = -1;
+    MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
+    oRun.Call("Vocora_SetPlayVolume", [&] { return Vocora_SetPlayVolume(h, 200); });
+    const uint32_t ulStarted = oRun.Call("Vocora_PlayStart", [&] { return Vocora_PlayStart(h); });
+    for (size_t i = 0; i < 3; ++i) {
+        oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640 * i], 640); });
+    }
+    const auto fnPlayed = [&] {
+        std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
+        std::vector<uint8_t> vec;
+        std::copy_if(oBuffer.vecPlayed.begin(), oBuffer.vecPlayed.end(), std::back_inserter(vec),
+                     [](uint8_t uc) { return uc != 0; });
+        return vec;
+    };
+    const bool bHeard = ulStarted == 0 && !oBuffer.vecMemory.empty() && WaitUntil([&] { return fnPlayed().size() >= vecPcm.size(); });
+    oRun.Call("Vocora_GetPlayVolume", [&] { return Vocora_GetPlayVolume(h, &lVolume); });
+    oRun.Call("Vocora_PlayStop", [&] { return Vocora_PlayStop(h); });
+    oRun.Call("Vocora_DestoryPlayDec", [&] { return Vocora_DestoryPlayDec(h); });
+    oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+    if (Clean(oWorld)) {
+        EXPECT_TRUE(bHeard);
+        EXPECT_EQ(fnPlayed(), vecPcm) << "every block whole and in order, padded with silence";
+        EXPECT_EQ(lVolume, 200);
+        EXPECT_EQ(oBuffer.stDesc.dwFlags, 0x18080u);
+        EXPECT_EQ(oBuffer.stDesc.dwBufferBytes, 4 * 640u);
+        EXPECT_EQ(oBuffer.stFormat.nAvgBytesPerSec, 32000u);
+    }
+}
+
+TEST(FaultSweep, DirectSoundPlayback)
+{
+    const auto vecOutcomes = Sweep({}, &PlayThroughDirectSound);
+    EXPECT_OUTCOMES(vecOutcomes,
+        "LoadLibraryA#1..GetProcAddress#1 (2) Vocora_Init 0x4 DirectSoundInit Failed, system unspport  dsound to play and ",
+        "DirectSoundCreate8#1 Vocora_Init 0x0 DirectSoundInit Failed, DirectSoundCreate8 failed(retcode:%d",
+        "SetCooperativeLevel#1 Vocora_Init 0x0 DirectSoundInit Failed, SetCooperativeLevel failed(retcode:%",
+        "malloc#1 Vocora_Init 0x0 -",
+        "malloc#2 Vocora_Init 0x0 %s Can't Be NULL.",
+        "malloc#3..CoCreateInstance#2 (3) Vocora_Init 0x0 -",
+        "GetProcAddress#2 Vocora_Init 0x4 DirectSoundCaptureInit Failed, system unspport dsound to pla",
+        "DirectSoundCaptureCreate8#1 Vocora_Init 0x10000007 DirectSoundCaptureInit Failed, DirectSoundCaptureCreate8 fai",
+        "malloc#4 Vocora_CreatePlayDec 0x2 %s Can't Be NULL.",
+        "malloc#5 Vocora_CreatePlayDec 0x3 CDirectSoundPlay::Init Failed, malloc pcm data buffer fail.",
+        "malloc#6 Vocora_CreatePlayDec 0x3 CDirectSoundPlay::Init Failed, malloc pcm read buffer fail.",
+        "CreateSoundBuffer#1 Vocora_CreatePlayDec 0x20000000 CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Err",
+        "QueryInterface#1 Vocora_CreatePlayDec 0x20000000 CDirectSoundPlay::Init Failed, QueryInterface Failed, Error:",
+        "SetVolume#1 Vocora_SetPlayVolume 0x20000005 CDirectSoundPlay::SetVolume Failed, SetVolume Failed, Error:",
+        "SetCurrentPosition#1 Vocora_PlayStart 0x2000000c CDirectSoundPlay::Start Failed, SetCurrentPosition Failed, E",
+        "Play#1 Vocora_PlayStart 0x20000008 CDirectSoundPlay::Start Failed, Play Failed, Error:[%d], Err",
+        "SetVolume#2 Vocora_PlayStart 0x20000005 CDirectSoundPlay::Start Failed, SetVolume Failed, Error:[%d]",
+        "_beginthreadex#1 Vocora_PlayStart 0x20000003 CDirectSoundPlay::Start Failed, ZUVI_SDK_thr_create SoundPla",
+        "GetVolume#1 Vocora_GetPlayVolume 0x20000004 CDirectSoundPlay::GetVolume Failed, GetVolume Failed, Error:",
+        "Stop#1 Vocora_PlayStop 0x0 -",
+        "Stop#2..Stop#3 (2) Vocora_DestoryPlayDec 0x0 -");
+}
+
+// ---- waveOut playback -------------------------------------------------------
+
+void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
+{
+    oRun.Call("Vocora_Init", &Vocora_Init);
+    const AudioParam stParam = {8000, 1, 16, 320};
+    VocoraPlayHandle h = nullptr;
+    if (oRun.Call("Vocora_CreatePlayDec", [&] { return Vocora_CreatePlayDec(&stParam, &h); }) != 0) {
+        oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+        return;
+    }
+    std::vector<uint8_t> vecPcm = Blocks(4, 320);
+    int32_t lVolume = -1;
+    oRun.Call("Vocora_SetPlayVolume", [&] { return Vocora_SetPlayVolume(h, 128); });
+    uint32_t aulPlayed[4] = {};
+    for (size_t i = 0; i < 2; ++i) {
+        aulPlayed[i] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[320 * i], 320); });
+    }
+    oWorld.oPlatform.CompleteWaveOut(1);
+    oRun.Call("Vocora_PlayStop", [&] { return Vocora_PlayStop(h); });
+    aulPlayed[2] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640], 320); });
+    oRun.Call("Vocora_PlayStart", [&] { return Vocora_PlayStart(h); });
+    aulPlayed[3] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[960], 320); });
+    oRun.Call("Vocora_GetPlayVolume", [&] { return Vocora_GetPlayVolume(h, &lVolume); });
+    oRun.Call("Vocora_DestoryPlayDec", [&] { return Vocora_DestoryPlayDec(h); });
+    oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+    if (Clean(oWorld)) {
+        EXPECT_THAT(aulPlayed, ElementsAreArray({0u, 0u, VOCORA_PLAY_ERR_NOT_STARTED, 0u}));
+        EXPECT_TRUE(oWorld.Logged("the waveout device isn't started before playing wave data!"));
+        const std::vector<uint8_t> vecBlock2(vecPcm.begin() + 640, vecPcm.begin() + 960);
+        EXPECT_EQ(oWorld.oPlatform.vecWaveOut,
+                  (std::vector<std::vector<uint8_t>>{Blocks(1, 320), std::vector<uint8_t>(320, 0x41),
+                                                     std::vector<uint8_t>(320, 0x43)}));
+        EXPECT_EQ(lVolume, 128);
+        EXPECT_EQ(oWorld.oPlatform.stWaveOutFormat.nBlockAlign, 2);
+        EXPECT_EQ(oWorld.oLog.WithFormat("succeed to close waveout device").size(), 2u);
+    }
+}
+
+TEST(FaultSweep, WaveOutPlayback)
+{
+    const auto vecOutcomes = Sweep({false}, &PlayThroughWaveOut);
+    EXPECT_OUTCOMES(vecOutcomes,
+        "LoadLibraryA#1..malloc#1 (2) Vocora_Init 0x4 -",
+        "malloc#2 Vocora_Init 0x4 %s Can't Be NULL.",
+        "malloc#3..CoCreateInstance#2 (3) Vocora_Init 0x4 -",
+        "malloc#4 Vocora_CreatePlayDec 0x2 %s Can't Be NULL.",
+        "waveOutGetNumDevs#1 Vocora_CreatePlayDec 0x20000000 Error during audio device check, need WaveOut, system error ",
+        "malloc#5..malloc#132 (128) Vocora_CreatePlayDec 0x3 failed to malloc memory from system",
+        "waveOutOpen#1 Vocora_CreatePlayDec 0x20000001 failed to open waveout device",
+        "waveOutUnprepareHeader#1 Vocora_Play 0x20000006 failed to waveOutUnprepareHeader memory controller entry [%u",
+        "waveOutPrepareHeader#1 Vocora_Play 0x20000006 failed to waveOutPrepareHeader memory controller entry [%u] ",
+        "waveOutWrite#1 Vocora_Play 0x20000006 failed to write memory controller entry [%u] to wave out dev",
+        "waveOutUnprepareHeader#2 Vocora_Play 0x20000006 failed to waveOutUnprepareHeader memory controller entry [%u",
+        "waveOutPrepareHeader#2 Vocora_Play 0x20000006 failed to waveOutPrepareHeader memory controller entry [%u] ",
+        "waveOutWrite#2 Vocora_Play 0x20000006 failed to write memory controller entry [%u] to wave out dev",
+        "waveOutUnprepareHeader#3 Vocora_Play 0x20000006 failed to waveOutUnprepareHeader memory controller entry [%u",
+        "waveOutPrepareHeader#3 Vocora_Play 0x20000006 failed to waveOutPrepareHeader memory controller entry [%u] ",
+        "waveOutWrite#3 Vocora_Play 0x20000006 failed to write memory controller entry [%u] to wave out dev",
+        "waveOutReset#1 Vocora_DestoryPlayDec 0x1 failed to reset waveout device.",
+        "waveOutUnprepareHeader#4..waveOutUnprepareHeader#131 (128) Vocora_DestoryPlayDec 0x0 failed to detach memory controller entry [%u] to waveout dev",
+        "waveOutClose#1 Vocora_DestoryPlayDec 0x0 failed to close waveout device.");
+}
+
+// ---- DirectSound capture, and the microphone level ------------------------
+
+void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
+{
+    oRun.Call("Vocora_Init", &Vocora_Init);
+    VocoraCaptureHandle h = nullptr;
+    const AudioParam stParam = {16000, 1, 16, ulSelector == 0 ? 0u : 640u};
+    if (oRun.Call("Vocora_CreateCaptureDec", [&] { return Vocora_CreateCaptureDec(&stParam, ulSelector, &h); }) !=
+        0) {
+        oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+        return;
+    }
+    Received stReceived;
+    int32_t lVolume = -1;
+    oRun.Call("Vocora_SetCaptureCallBack", [&] { return Vocora_SetCaptureCallBack(h, &Received::Callback, &stReceived); });
+    for (int i = 0; i < 2; ++i) {
+        oRun.Call("tick", [&] { return oWorld.oPlatform.FireTimer(), 0u; });
+    }
+    const bool bDelivered = WaitUntil([&] { return stReceived.iCalls >= 2; });
+    if (ulSelector != 0) {  // the level is the system's, whatever the device
+        oRun.Call("Vocora_SetMicVolume", [&] { return Vocora_SetMicVolume(h, 128); });
+        oRun.Call("Vocora_GetMicVolume", [&] { return Vocora_GetMicVolume(h, &lVolume); });
+    }
+    oRun.Call("Vocora_DestoryCaptureDec", [&] { return Vocora_DestoryCaptureDec(h); });
+    const int iAtDestroy = stReceived.iCalls;
+    ::Sleep(20);
+    EXPECT_EQ(stReceived.iCalls, iAtDestroy) << "nothing is delivered after destroy";
+    oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+    if (Clean(oWorld)) {
+        EXPECT_TRUE(bDelivered);
+        EXPECT_TRUE(IsCounter(stReceived.vecBytes)) << "nothing lost or repeated";
+        EXPECT_EQ(oWorld.oPlatform.ulMixerValue, ulSelector != 0 ? 32896u : 0u);
+        EXPECT_EQ(lVolume, ulSelector != 0 ? 128 : -1);
+    }
+}
+
+TEST(FaultSweep, DirectSoundCapture)
+{
+    const auto vecOutcomes = Sweep({}, [](CWorld& oWorld, CRun& oRun) {
+        Capture(oWorld, oRun, 1);
+        if (Clean(oWorld)) {
+            const MockCaptureBuffer& oBuffer = oWorld.oCapture.oBuffer;
+            EXPECT_EQ(oBuffer.stDesc.dwBufferBytes, 16 * 640u);
+            ASSERT_EQ(oBuffer.vecNotify.size(), 16u);
+            EXPECT_EQ(oBuffer.vecNotify[15].dwOffset, 16 * 640u - 1);
+            EXPECT_EQ(oWorld.oCapture.stDevice, DSDEVID_DefaultCapture);
+        }
+    });
+    EXPECT_OUTCOMES(vecOutcomes,
+        "LoadLibraryA#1..GetProcAddress#1 (2) Vocora_Init 0x4 DirectSoundInit Failed, system unspport  dsound to play and ",
+        "DirectSoundCreate8#1 Vocora_Init 0x0 DirectSoundInit Failed, DirectSoundCreate8 failed(retcode:%d",
+        "SetCooperativeLevel#1 Vocora_Init 0x0 DirectSoundInit Failed, SetCooperativeLevel failed(retcode:%",
+        "malloc#1 Vocora_Init 0x0 -",
+        "malloc#2 Vocora_Init 0x0 %s Can't Be NULL.",
+        "malloc#3..CoCreateInstance#2 (3) Vocora_Init 0x0 -",
+        "GetProcAddress#2 Vocora_Init 0x4 DirectSoundCaptureInit Failed, system unspport dsound to pla",
+        "DirectSoundCaptureCreate8#1 Vocora_Init 0x10000007 DirectSoundCaptureInit Failed, DirectSoundCaptureCreate8 fai",
+        "malloc#4 Vocora_CreateCaptureDec 0x2 %s Can't Be NULL.",
+        "waveInGetNumDevs#1 Vocora_CreateCaptureDec 0x10000000 CDirectSoundCapture: The Number of Waveform-audio Input Devi",
+        "CreateCaptureBuffer#1 Vocora_CreateCaptureDec 0x10000008 CDirectSoundCapture::Init CreateCaptureBuffer Fail, System E",
+        "QueryInterface#1 Vocora_CreateCaptureDec 0x10000007 CDirectSoundCapture::Init QueryInterface Fail, System Error:",
+        "CreateEventW#1 Vocora_CreateCaptureDec 0x1 CDirectSoundCapture::Init CreateEvent Fail",
+        "SetNotificationPositions#1 Vocora_CreateCaptureDec 0x10000009 CDirectSoundCapture::Init SetNotificationPositions Fail, Sys",
+        "Start#1 Vocora_CreateCaptureDec 0x1000000a CDirectSoundCapture::Start Capure Fail, System Error:[0x%x],",
+        "_beginthreadex#1 Vocora_CreateCaptureDec 0x1000000a CDirectSoundCapture::Start Failed, create capture thread fai",
+        "waveInGetNumDevs#2 Vocora_SetMicVolume 0x10000000 the number of waveform-audio input devices present in the sy",
+        "mixerOpen#1 Vocora_SetMicVolume 0x10000001 open handle of waveform-audio input device by Windows API fa",
+        "mixerGetDevCapsW#1 Vocora_SetMicVolume 0x10000002 query capabilities of waveform-audio input device by Windows",
+        "mixerGetLineInfoW#1 Vocora_SetMicVolume 0x10000003 get information of waveform-audio input device's line by Win",
+        "mixerGetLineInfoW#2 Vocora_SetMicVolume 0x10000000 mic volume component is not exist.",
+        "mixerGetLineControlsW#1 Vocora_SetMicVolume 0x10000004 get controls of audio line by Windows API failed, error(%d)",
+        "mixerSetControlDetails#1 Vocora_SetMicVolume 0x10000005 Failed, set system mic volume by Windows API Failed, Error:[",
+        "mixerGetControlDetailsW#1 Vocora_GetMicVolume 0x10000006 Failed, get system mic volume by Windows API failed, error(%",
+        "Stop#1..Stop#2 (2) Vocora_DestoryCaptureDec 0x0 CDirectSoundCapture::Stop Capture Fail, System Error:[0x%x],",
+        "mixerClose#1 Vocora_DestoryCaptureDec 0x0 Audio_GetMicVolume fail, close waveform-audio input device h");
+}
+
+// ---- Echo-cancelling capture -----------------------------------------------
+
+TEST(FaultSweep, EchoCancellingCapture)
+{
+    const auto vecOutcomes = Sweep({true, true}, [](CWorld& oWorld, CRun& oRun) {
+        Capture(oWorld, oRun, 0);
+        if (Clean(oWorld)) {
+            const MockDsp& oDsp = oWorld.oDsp;
+            EXPECT_THAT(oDsp.vecWritten, ElementsAreArray({2u, 4u, 5u, 8u, 9u, 12u, 6u, 2u, 4u, 5u, 8u, 9u, 12u, 6u}))
+                << "for the probe, then for the handle";
+            EXPECT_EQ(oDsp.mapProperties.at(4).lVal, 0) << "render 0 in the high word, capture 0 in the low";
+            EXPECT_EQ(oDsp.mapProperties.at(5).boolVal, VARIANT_TRUE);
+            EXPECT_EQ(oDsp.mapProperties.at(9).boolVal, VARIANT_FALSE);
+            EXPECT_EQ(oDsp.stOutput.nAvgBytesPerSec, 32000u);
+            EXPECT_EQ(oWorld.oPlatform.strTimerSet, "10 20 257");
+        }
+    });
+    EXPECT_OUTCOMES(vecOutcomes,
+        "LoadLibraryA#1..GetProcAddress#1 (2) Vocora_Init 0x4 DirectSoundInit Failed, system unspport  dsound to play and ",
+        "DirectSoundCreate8#1 Vocora_Init 0x0 DirectSoundInit Failed, DirectSoundCreate8 failed(retcode:%d",
+        "SetCooperativeLevel#1 Vocora_Init 0x0 DirectSoundInit Failed, SetCooperativeLevel failed(retcode:%",
+        "malloc#1 Vocora_Init 0x0 -",
+        "malloc#2 Vocora_Init 0x0 %s Can't Be NULL.",
+        "malloc#3 Vocora_Init 0x0 CCoreAudioCapture::CreateDec Failed, Error:[0x%x].",
+        "CoCreateInstance#1..malloc#4 (5) Vocora_Init 0x0 AecAudio: The Number of Waveform-audio Input Devices Present",
+        "CoCreateInstance#2..GetValue#1 (8) Vocora_Init 0x0 -",
+        "CoCreateInstance#3..malloc#5 (5) Vocora_Init 0x0 AecAudio: The Number of Waveform-audio Output Devices Presen",
+        "CoCreateInstance#4..WideCharToMultiByte#2 (16) Vocora_Init 0x0 -",
+        "CoCreateInstance#6..AllocateStreamingResources#1 (20) Vocora_Init 0x0 CCoreAudioCapture::CreateDec Failed, Error:[0x%x].",
+        "GetProcAddress#2 Vocora_Init 0x4 DirectSoundCaptureInit Failed, system unspport dsound to pla",
+        "DirectSoundCaptureCreate8#1 Vocora_Init 0x10000007 DirectSoundCaptureInit Failed, DirectSoundCaptureCreate8 fai",
+        "malloc#6 Vocora_CreateCaptureDec 0x2 %s Can't Be NULL.",
+        "malloc#7 Vocora_CreateCaptureDec 0x0 %s Can't Be NULL.",
+        "malloc#8 Vocora_CreateCaptureDec 0x0 CCoreAudioCapture::CreateDec Failed, Error:[0x%x].",
+        "CoCreateInstance#7..malloc#9 (5) Vocora_CreateCaptureDec 0x0 AecAudio: The Number of Waveform-audio Input Devices Present",
+        "CoCreateInstance#8..GetValue#11 (8) Vocora_CreateCaptureDec 0x0 -",
+        "CoCreateInstance#9..malloc#10 (5) Vocora_CreateCaptureDec 0x0 AecAudio: The Number of Waveform-audio Output Devices Presen",
+        "CoCreateInstance#10..WideCharToMultiByte#4 (16) Vocora_CreateCaptureDec 0x0 -",
+        "CoCreateInstance#12..AllocateStreamingResources#2 (20) Vocora_CreateCaptureDec 0x0 CCoreAudioCapture::CreateDec Failed, Error:[0x%x].",
+        "timeSetEvent#1 Vocora_CreateCaptureDec 0x0 -",
+        "CoCreateInstance#13..ProcessOutput#2 (10) tick 0x0 -");
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include "world.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "aec/aec_ids.h"
+#include "common/func_macros.h"
+#include "directsound/directsoundcapture.h"
+#include "directsound/directsoundplay.h"
+#include "log/log.h"
+#include "vocora_manager.h"
+
+CWorld::CWorld(WorldOptions stOptions)
+{
+    Log_SetLogCallback(CLogCapture::Callback());
+    Log_SetLogLevel(VOCORA_LOG_INFO);
+    sm_bUseDirectSoundPlay = sm_bUseAecCapture = sm_bForceUseWaveout = 0;
+    MockDirectSound::sm_pCurrent = &oDirectSound;
+    MockDirectSoundCapture::sm_pCurrent = &oCapture;
+    if (stOptions.bDirectSound) {
+        oPlatform.mapDirectSound = {
+            {"DirectSoundCreate8", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&MockDirectSound::Create8))},
+            {"DirectSoundCaptureCreate8", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&MockDirectSoundCapture::Create8))}};
+    }
+    if (stOptions.bEchoCancelling) {
+        oEnumerator.avecEndpoints[eCapture] = {&oMicrophone};
+        oEnumerator.avecEndpoints[eRender] = {&oSpeaker};
+        oPlatform.vecClasses = {{kClsidMMDeviceEnumerator, static_cast<IMMDeviceEnumerator*>(&oEnumerator)},
+                                {kClsidWMAudioAec, static_cast<IMediaObject*>(&oDsp)}};
+    }
+}
+
+CWorld::~CWorld()
+{
+    // Whatever a test left behind must not reach the next one.
+    CloseMixer();
+    DirectSoundCaptureCleanup();
+    DirectSoundCleanup();
+    Log_SetLogLevel(VOCORA_LOG_INFO);
+}
+
+std::string CWorld::Unreleased() const
+{
+    std::ostringstream oOut;
+    oOut << oPlatform.Outstanding();
+    const std::pair<const char*, long> astObjects[] = {
+        {"DirectSound", oDirectSound.References()}, {"sound buffer", oDirectSound.oBuffer.References()},
+        {"capture", oCapture.References()},         {"capture buffer", oCapture.oBuffer.References()},
+        {"enumerator", oEnumerator.References()},   {"microphone", oMicrophone.References()},
+        {"loudspeaker", oSpeaker.References()},     {"DSP", oDsp.References()}};
+    for (const auto& [pszName, lReferences] : astObjects) {
+        if (lReferences != 0) {
+            oOut << pszName << " references " << lReferences << "; ";
+        }
+    }
+    return oOut.str();
+}
+
+std::vector<std::string> CWorld::TakeErrors()
+{
+    const std::vector<LogRecord> vecRecords = oLog.Records();
+    std::vector<std::string> vecErrors;
+    for (size_t i = m_ulSeen; i < vecRecords.size(); ++i) {
+        if (vecRecords[i].lLevel == VOCORA_LOG_ERROR) {
+            vecErrors.push_back(vecRecords[i].strFormat);
+        }
+    }
+    m_ulSeen = vecRecords.size();
+    return vecErrors;
+}
+
+bool CWorld::Logged(const std::string& strFormat) const
+{
+    return !oLog.WithFormat(strFormat).empty();
+}
+
+bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)
+{
+    for (DWORD ulWaited = 0; !fnCondition(); ulWaited += 2) {
+        if (ulWaited >= ulTimeoutMs) {
+            return false;
+        }
+        ::Sleep(2);
+    }
+    return true;
+}
+
+void VOCORA_CALL Received::Callback(const uint8_t* puc, uint32_t ul, void* pUser)
+{
+    auto* pst = static_cast<Received*>(pUser);
+    std::lock_guard<std::mutex> oLock(pst->mtx);
+    pst->vecBytes.insert(pst->vecBytes.end(), puc, puc + ul);
+    pst->vecLengths.push_back(ul);
+    ++pst->iCalls;
+}
+
+uint32_t CRun::Call(const char* pszExport, const std::function<uint32_t()>& fnCall)
+{
+    const std::string strBefore = m_oWorld.oPlatform.Injected();
+    m_oWorld.TakeErrors();
+    const uint32_t ulResult = fnCall();
+    std::vector<std::string> vecErrors = m_oWorld.TakeErrors();
+    m_setSeen.insert(vecErrors.begin(), vecErrors.end());
+    vecErrors.erase(std::remove_if(vecErrors.begin(), vecErrors.end(),
+                                   [&](const std::string& str) { return m_setUsual.count(str) != 0; }),
+                    vecErrors.end());
+    const std::string strInjected = m_oWorld.oPlatform.Injected();
+    if (strInjected != strBefore) {
+        char szResult[16];
+        std::snprintf(szResult, sizeof szResult, "0x%x", ulResult);
+        m_strOutcome = std::string(pszExport) + " " + szResult + " " +
+                       (vecErrors.empty() ? std::string("-") : vecErrors[0].substr(0, 60));
+    }
+    return ulResult;
+}
+
+// A run without faults goes first: the errors it logs are the machine's
+// usual ones, not a fault's outcome.
+std::vector<std::string> Sweep(const WorldOptions& stOptions, const Scenario& fnScenario)
+{
+    std::vector<std::string> vecOutcomes;
+    std::set<std::string> setUsual;
+    std::string strFirstSite;
+    std::string strLastOutcome;
+    int iRun = 0;
+    for (int iFault = 0; iFault < 500; ++iFault) {
+        CWorld oWorld(stOptions);
+        oWorld.oPlatform.FailHostCall(iFault);
+        CRun oRun(oWorld, setUsual);
+        fnScenario(oWorld, oRun);
+        const std::string strInjected = oWorld.oPlatform.Injected();
+        EXPECT_EQ(oWorld.Unreleased(), "") << "with " << strInjected << " failing";
+        if (iFault == 0) {
+            setUsual = oRun.Seen();
+            continue;
+        }
+        if (strInjected.empty()) {
+            return vecOutcomes;
+        }
+        // Neighbouring faults with the same outcome make one line: "first..last (count) outcome".
+        const std::string strOutcome = oRun.Outcome().empty() ? "outside every export" : oRun.Outcome();
+        if (!vecOutcomes.empty() && strOutcome == strLastOutcome) {
+            vecOutcomes.back() = strFirstSite + ".." + strInjected + " (" + std::to_string(++iRun) + ") " + strOutcome;
+        } else {
+            vecOutcomes.push_back(strInjected + " " + strOutcome);
+            strFirstSite = strInjected;
+            strLastOutcome = strOutcome;
+            iRun = 1;
+        }
+    }
+    ADD_FAILURE() << "the sweep never reached a run without faults";
+    return vecOutcomes;
+}

@@ -1,0 +1,92 @@
+// One machine for a unit test: the fake platform, DirectSound (when asked
+// for), the endpoints and the voice-capture DSP (when asked for), and the
+// library's log. Leaving it says what was not given back.
+#ifndef VOCORA_TESTS_WORLD_H
+#define VOCORA_TESTS_WORLD_H
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "com_mocks.h"
+#include "fake_platform.h"
+#include "log_capture.h"
+#include "vocora.h"
+
+using ::testing::NiceMock;
+
+struct WorldOptions {
+    bool bDirectSound = true;
+    bool bEchoCancelling = false;  // one microphone, one loudspeaker and a DSP
+};
+
+class CWorld {
+public:
+    explicit CWorld(WorldOptions stOptions = {});
+    ~CWorld();
+    CWorld(const CWorld&) = delete;
+    CWorld& operator=(const CWorld&) = delete;
+
+    // COM references, handles, memory and devices still held; "" when none.
+    std::string Unreleased() const;
+    // Level-2 formats logged since the last call, in order.
+    std::vector<std::string> TakeErrors();
+    bool Logged(const std::string& strFormat) const;
+
+    CLogCapture oLog;
+    CFakePlatform oPlatform;
+    NiceMock<MockDirectSound> oDirectSound;
+    NiceMock<MockDirectSoundCapture> oCapture;
+    NiceMock<MockEnumerator> oEnumerator;
+    NiceMock<MockEndpoint> oMicrophone{L"Microphone", L"{0.0.1.00000000}.{mic}"};
+    NiceMock<MockEndpoint> oSpeaker{L"Speakers", L"{0.0.0.00000000}.{spk}"};
+    NiceMock<MockDsp> oDsp;
+
+private:
+    size_t m_ulSeen = 0;
+};
+
+// Polls a condition another thread makes true; false if it never did.
+bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs = 3000);
+
+// What a capture callback received, for the capture tests.
+struct Received {
+    std::mutex mtx;
+    std::vector<uint8_t> vecBytes;
+    std::vector<uint32_t> vecLengths;
+    std::atomic<int> iCalls{0};
+    static void VOCORA_CALL Callback(const uint8_t* puc, uint32_t ul, void* pUser);
+};
+
+
+// A fault sweep: a host's session with one device, run again and again with
+// host call 1, 2, 3, ... of the platform failing, until a run meets no fault.
+// Every run must give back everything it took; each fault's outcome (where it
+// struck, which export met it, that export's result and first error) is
+// collected for the test to compare with the outcomes a host relies on.
+class CRun {
+public:
+    CRun(CWorld& oWorld, const std::set<std::string>& setUsual) : m_oWorld(oWorld), m_setUsual(setUsual) {}
+    // Runs one export (or a tick) and notes the outcome if the fault struck in
+    // it: the export, its result and its first error that a run without faults
+    // does not log.
+    uint32_t Call(const char* pszExport, const std::function<uint32_t()>& fnCall);
+    const std::string& Outcome() const { return m_strOutcome; }
+    const std::set<std::string>& Seen() const { return m_setSeen; }
+
+private:
+    CWorld& m_oWorld;
+    const std::set<std::string>& m_setUsual;  // errors a run without faults logs too
+    std::set<std::string> m_setSeen;
+    std::string m_strOutcome;
+};
+
+using Scenario = std::function<void(CWorld&, CRun&)>;
+
+// The outcome of every fault, in the order the host met them.
+std::vector<std::string> Sweep(const WorldOptions& stOptions, const Scenario& fnScenario);
+
+#endif
