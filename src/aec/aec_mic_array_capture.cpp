@@ -359,10 +359,8 @@ uint32_t CAecMicArrayCapture::Init(uint32_t ulChannels, uint32_t ulSamplesPerSec
     return 0;
 }
 
-HRESULT CAecMicArrayCapture::PullOutput(uint8_t* pucAt, uint32_t ulRoom, uint32_t* pulProduced)
+HRESULT CAecMicArrayCapture::PullOutput(uint32_t* pulProduced)
 {
-    m_oMediaBuffer.SetBuffer(pucAt, ulRoom, 0);
-    m_stOutputDataBuffer.dwStatus = 0;
     *pulProduced = 0;
     DWORD ulStatus = 0;
     // S_FALSE: nothing ready. Any other answer, failures included, leaves in
@@ -376,6 +374,12 @@ HRESULT CAecMicArrayCapture::PullOutput(uint8_t* pucAt, uint32_t ulRoom, uint32_
         *pulProduced = ulLength;
     }
     return hr;
+}
+
+void CAecMicArrayCapture::PointMediaBuffer(uint8_t* pucAt, uint32_t ulRoom)
+{
+    m_oMediaBuffer.SetBuffer(pucAt, ulRoom, 0);
+    m_stOutputDataBuffer.dwStatus = 0;
 }
 
 uint32_t CAecMicArrayCapture::ProcessCapture()
@@ -395,13 +399,12 @@ uint32_t CAecMicArrayCapture::ProcessCapture()
             m_poEventSink->OnMicDisConnect();
             return 0;
         }
+        PointMediaBuffer(pucStart + ulProduced, ulRoom);
         if (m_pMediaObject == nullptr) {
-            m_oMediaBuffer.SetBuffer(pucStart + ulProduced, ulRoom, 0);
-            m_stOutputDataBuffer.dwStatus = 0;
             return 0;
         }
         uint32_t ulLength = 0;
-        const HRESULT hr = PullOutput(pucStart + ulProduced, ulRoom, &ulLength);
+        const HRESULT hr = PullOutput(&ulLength);
         if (FAILED(hr)) {
             return static_cast<uint32_t>(hr);
         }
@@ -431,12 +434,12 @@ uint32_t CAecMicArrayCapture::ReadCaptureData(uint8_t* pucData, uint32_t* pulSiz
     uint32_t ulTotal = 0;
     do {
         Platform().pfnSleep(10);
+        PointMediaBuffer(pucData, ulCapacity);
         if (m_pMediaObject == nullptr) {
-            m_oMediaBuffer.SetBuffer(pucData, ulCapacity, 0);
             return 0;
         }
         uint32_t ulLength = 0;
-        const HRESULT hr = PullOutput(pucData, ulCapacity, &ulLength);
+        const HRESULT hr = PullOutput(&ulLength);
         if (FAILED(hr)) {
             return static_cast<uint32_t>(hr);
         }

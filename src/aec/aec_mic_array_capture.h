@@ -95,8 +95,10 @@ private:
     HRESULT WriteProperty(IPropertyStore* pProperties, const PROPERTYKEY& stKey, VARTYPE usType,
                           int32_t lValue);
     HRESULT SetOutputType(uint32_t ulChannels, uint32_t ulSamplesPerSec, uint32_t ulBitsPerSample);
-    // One ProcessOutput into ulRoom bytes at pucAt; S_OK with *pulProduced.
-    HRESULT PullOutput(uint8_t* pucAt, uint32_t ulRoom, uint32_t* pulProduced);
+    // Where the DSP writes next: ulRoom bytes at pucAt.
+    void PointMediaBuffer(uint8_t* pucAt, uint32_t ulRoom);
+    // One ProcessOutput into the media buffer; S_OK with *pulProduced.
+    HRESULT PullOutput(uint32_t* pulProduced);
     static int32_t FindByName(const AecEndpointInfo* pstRecords, uint32_t ulCount,
                               const char* pszName);
 

@@ -110,16 +110,19 @@ MockCaptureBuffer::MockCaptureBuffer()
     ON_CALL(*this, Start).WillByDefault(Fallible("Start", DSERR_NODRIVER, [this](DWORD) {
         return ::SetEvent(vecNotify.at(0).hEventNotify), S_OK;
     }));
-    ON_CALL(*this, GetCurrentPosition).WillByDefault(Fallible("GetCurrentPosition", DSERR_NODRIVER,
-                                                              [this](LPDWORD pulCapture, LPDWORD pulRead) {
+    ON_CALL(*this, GetCurrentPosition).WillByDefault([this](LPDWORD pulCapture, LPDWORD pulRead) -> HRESULT {
+        ::Sleep(1);
+        ::SetEvent(vecNotify.at(0).hEventNotify);  // the device goes on whatever the reader meets
+        if (CFakePlatform::Fault("GetCurrentPosition")) {
+            return DSERR_NODRIVER;
+        }
         const size_t ulBlock = vecMemory.size() / vecNotify.size();
         for (size_t i = 0; i < ulBlock; ++i) {
             vecMemory[(ulReadPos + i) % vecMemory.size()] = ucNext++;
         }
         *pulCapture = *pulRead = ulReadPos = static_cast<DWORD>((ulReadPos + ulBlock) % vecMemory.size());
-        ::Sleep(1);
-        return ::SetEvent(vecNotify.at(0).hEventNotify), S_OK;
-    }));
+        return S_OK;
+    });
     ON_CALL(*this, Lock).WillByDefault(LockAction(this, DSERR_INVALIDCALL));
     ON_CALL(*this, Unlock).WillByDefault(Fallible("Unlock", DSERR_INVALIDCALL, [](LPVOID, DWORD, LPVOID, DWORD) {
         return S_OK;

@@ -47,6 +47,7 @@ public:
     std::vector<std::vector<uint8_t>> vecWaveOut;    // blocks written, in order
     WAVEFORMATEX stWaveOutFormat = {};
     std::string strTimerSet;                         // "delay resolution flags" of the last timer
+    std::vector<HMODULE> vecQuietModules;            // thread notifications turned off
     void CompleteWaveOut(size_t ulCount);            // the device finishes its oldest entries
     size_t QueuedWaveOut();
     void FireTimer();                                // one tick, on the calling thread

@@ -1,0 +1,610 @@
+// What a host relies on beyond the fault sweeps: sizes, queues, volumes and
+// gains worked out right, the worker threads' corner cases and faults, the
+// engine's settings, and the exports' own checks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+#include <tuple>
+#include <thread>
+
+#include "aec/aceaudiocapture.h"
+#include "aec/endpoint_lookup.h"
+#include "aec/media_buffer.h"
+#include "common/func_macros.h"
+#include "directsound/directsoundcapture.h"
+#include "directsound/directsoundplay.h"
+#include "log/log.h"
+#include "vocora_manager.h"
+#include "world.h"
+
+BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD ulReason, LPVOID);
+
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::ElementsAre;
+using ::testing::InSequence;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+
+constexpr const char* kszDataLenZero = "CDirectSoundPlay::Init Failed, Data len is 0.";
+const AudioParam kstVoice = {16000, 1, 16, 640};
+
+std::vector<uint8_t> Counting(size_t ulBytes)
+{
+    std::vector<uint8_t> vec(ulBytes);
+    std::iota(vec.begin(), vec.end(), uint8_t{1});
+    return vec;
+}
+
+// ---- DirectSound player -----------------------------------------------------
+
+TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
+{
+    CWorld oWorld;
+    ASSERT_EQ(DirectSoundInit(), 0u);
+    const AudioParam stParam = {8000, 1, 16, 0};  // blocks of 1024, a queue of 40960
+    CDirectSoundPlay oPlayer;
+    ASSERT_EQ(oPlayer.Init(&stParam), 0u);
+    const std::vector<uint8_t> vecIn = Counting(40961);
+    std::vector<uint8_t> vecOut(40960);
+    uint32_t ulLength = 30000;
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 10240), VOCORA_PLAY_STAGING_LOW);
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 1), 0u);
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 20479), VOCORA_PLAY_STAGING_HIGH);
+    EXPECT_EQ(oPlayer.ReadAudioData(vecOut.data(), &ulLength), 0u);
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 9280), VOCORA_PLAY_STAGING_LOW);  // 10000 from 30000 to 40000
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data() + 1, 20000), 0u) << "fits only once compacted";
+    ulLength = 40960;
+    EXPECT_EQ(oPlayer.ReadAudioData(vecOut.data(), &ulLength), 0u);
+    ASSERT_EQ(ulLength, 30000u);
+    std::vector<uint8_t> vecExpected(vecIn.begin() + 19759, vecIn.begin() + 20479);  // left from the first writes
+    vecExpected.insert(vecExpected.end(), vecIn.begin(), vecIn.begin() + 9280);
+    vecExpected.insert(vecExpected.end(), vecIn.begin() + 1, vecIn.begin() + 20001);
+    EXPECT_TRUE(std::equal(vecExpected.begin(), vecExpected.end(), vecOut.begin()));
+    EXPECT_EQ(oPlayer.ReadAudioData(vecOut.data(), &ulLength), CDirectSoundPlay::kulNothingStaged);
+    EXPECT_EQ(ulLength, 0u);
+    oPlayer.Stop();
+    ulLength = 1000;
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 40000), VOCORA_PLAY_STAGING_HIGH);
+    EXPECT_EQ(oPlayer.ReadAudioData(vecOut.data(), &ulLength), 0u);
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 2000), VOCORA_ERR_NO_MEMORY) << "1960 bytes free in all";
+    EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 0), VOCORA_PLAY_STAGING_HIGH);
+    EXPECT_EQ(oPlayer.WriteAudioData(nullptr, 4), VOCORA_ERR_INVALID_ARG);
+    CDirectSoundPlay oClosed;
+    EXPECT_EQ(oClosed.WriteAudioData(vecIn.data(), 4), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(oClosed.ReadAudioData(vecOut.data(), &ulLength), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(3, "%s Can't Be NULL."));
+}
+
+TEST(DirectSoundPlayer, VolumeMapsToAttenuationAndReadsBack)
+{
+    CWorld oWorld;
+    Vocora_Init();
+    VocoraPlayHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &h), 0u);
+    const std::atomic<LONG>& lAttenuation = oWorld.oDirectSound.oBuffer.lVolume;
+    for (const auto& [ulVolume, lExpected] : std::vector<std::pair<uint32_t, LONG>>{
+             {0, -10000}, {0xFFFFFFFB, -10000}, {1, -4813}, {64, -1200}, {128, -598}, {254, -3}, {256, 0}, {1000, 0}}) {
+        EXPECT_EQ(Vocora_SetPlayVolume(h, ulVolume), 0u);
+        EXPECT_EQ(lAttenuation, lExpected) << ulVolume;
+    }
+    int32_t lVolume = -1;
+    for (uint32_t ulVolume = 1; ulVolume <= 255; ++ulVolume) {
+        Vocora_SetPlayVolume(h, ulVolume);
+        Vocora_GetPlayVolume(h, &lVolume);
+        EXPECT_EQ(lVolume, static_cast<int32_t>(ulVolume));
+    }
+    for (const auto& [lSet, lExpected] : std::vector<std::pair<LONG, int32_t>>{{-100, 227}, {-600, 127}, {-4814, 0}}) {
+        oWorld.oDirectSound.oBuffer.lVolume = lSet;
+        Vocora_GetPlayVolume(h, &lVolume);
+        EXPECT_EQ(lVolume, lExpected) << lSet;
+    }
+    oWorld.oPlatform.FailSite("GetVolume");
+    EXPECT_EQ(Vocora_GetPlayVolume(h, &lVolume), VOCORA_PLAY_ERR_GET_VOLUME);
+    EXPECT_EQ(lVolume, 0) << "written all the same";
+    Vocora_DestoryPlayDec(h);
+    Vocora_Cleanup();
+}
+
+// The block each record works out to, as the buffer DirectSound was asked for.
+TEST(Devices, BlockSizesFollowTheRecord)
+{
+    struct Case {
+        AudioParam st;
+        bool bCapture;
+        uint32_t ulResult;
+        DWORD ulBufferBytes;
+        const char* pszError;
+    };
+    const Case astCases[] = {
+        {{8000, 1, 16, 0}, false, 0, 4 * 1024, ""},
+        {{48000, 2, 16, 0}, false, 0, 4 * 2048, ""},
+        {{8000, 2, 16, 3840}, false, 0, 4 * 3840, ""},
+        {{8000, 1, 8, 0}, false, 0, 4 * 512, ""},
+        {{8000, 1, 4, 0}, false, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
+        {{8000, 1, 16, 0x04000000}, false, 2, 0, "CDirectSoundPlay::Init Failed, Sound buffer size must be between %d and %d"},
+        {{8000, 1, 16, 0}, true, 0, 16 * 1024, ""},
+        {{44100, 2, 16, 0}, true, 0, 16 * 8192, ""},
+        {{48000, 2, 16, 0}, true, 0, 16 * 16384, ""},
+        {{800, 1, 16, 0}, true, 0, 16 * 2, ""},
+        {{16000, 1, 16, 1001}, true, 0, 16 * 1001, ""},
+        {{8000, 1, 4, 0}, true, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
+    };
+    for (const Case& stCase : astCases) {
+        CWorld oWorld;
+        Vocora_Init();
+        oWorld.TakeErrors();
+        void* h = nullptr;
+        const uint32_t ulResult =
+            stCase.bCapture ? Vocora_CreateCaptureDec(&stCase.st, 1, reinterpret_cast<VocoraCaptureHandle*>(&h))
+                            : Vocora_CreatePlayDec(&stCase.st, reinterpret_cast<VocoraPlayHandle*>(&h));
+        const DWORD ulBytes = stCase.bCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes
+                                              : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes;
+        EXPECT_EQ(ulResult, stCase.ulResult) << stCase.st.ulSampleRate << " " << stCase.st.ulDataLen;
+        EXPECT_EQ(ulBytes, stCase.ulBufferBytes) << stCase.st.ulSampleRate << " " << stCase.st.ulDataLen;
+        const std::vector<std::string> vecErrors = oWorld.TakeErrors();
+        EXPECT_EQ(vecErrors.empty() ? "" : vecErrors[0], stCase.pszError);
+        if (h != nullptr) {
+            stCase.bCapture ? Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(h))
+                            : Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(h));
+        }
+        Vocora_Cleanup();
+        EXPECT_EQ(oWorld.Unreleased(), "");
+    }
+}
+
+// ---- Worker threads ------------------------------------------------------------
+
+// A fault in the play or capture thread is reported, and what the thread
+// cannot get past ends it; the handle is destroyed cleanly either way.
+TEST(Workers, FaultsAreReported)
+{
+    struct Case {
+        bool bCapture;
+        const char* pszSite;
+        const char* pszError;  // "" for a fault passed over silently
+        bool bGoesOn;
+    };
+    const Case astCases[] = {
+        {false, "GetCurrentPosition", "CDirectSoundPlay::WaitPlayDone Failed, DSound buffer GetCurrentPosition failed(retcode:%d, errormsg:%s)", false},
+        {false, "Play", "CDirectSoundPlay::WaitPlayDone Play Failed, Error:[%d], ErrorMsg:%s.", false},
+        {false, "Lock", "CDirectSoundPlay::UpdatePlayBuffer Failed, Lock Failed, Error:[0x%x], ErrorMsg:%s.", false},
+        {false, "Unlock", "CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x%x], ErrorMsg:%s.", false},
+        {true, "waveInGetNumDevs", "CaptureThread Failed, ulWaveinDevNums not Exist.", false},
+        {true, "Lock", "CaptureThread Failed, Lock buffer Fail, System Error:[%d], ErrorMsg:%s.", true},
+        {true, "Unlock", "CaptureThread Fail, unLock Buffer Fail, System Error:[%d], ErrorMsg:%s.", true},
+        {true, "WaitForSingleObject", "", true},
+        {true, "GetCurrentPosition", "", true},
+    };
+    for (const Case& stCase : astCases) {
+        CWorld oWorld;
+        Vocora_Init();
+        void* h = nullptr;
+        Received stReceived;
+        std::vector<uint8_t> vecBlock(640, 0x33);
+        if (stCase.bCapture) {
+            ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, reinterpret_cast<VocoraCaptureHandle*>(&h)), 0u);
+            Vocora_SetCaptureCallBack(static_cast<VocoraCaptureHandle>(h), &Received::Callback, &stReceived);
+            WaitUntil([&] { return stReceived.iCalls > 0; });
+        } else {
+            ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, reinterpret_cast<VocoraPlayHandle*>(&h)), 0u);
+            Vocora_PlayStart(static_cast<VocoraPlayHandle>(h));
+        }
+        oWorld.oPlatform.FailSite(stCase.pszSite);
+        oWorld.oDirectSound.oBuffer.bPlaying = std::string(stCase.pszSite) != "Play";  // the device stopped
+        MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
+        const auto fnProgress = [&] {
+            std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
+            return stCase.bCapture ? static_cast<size_t>(stReceived.iCalls) : oBuffer.vecPlayed.size();
+        };
+        const std::string strError = stCase.pszError;
+        EXPECT_TRUE(WaitUntil([&] { return oWorld.oPlatform.Injected() != ""; })) << stCase.pszSite;
+        EXPECT_TRUE(strError.empty() || WaitUntil([&] { return oWorld.Logged(strError); })) << strError;
+        const size_t ulAtFault = fnProgress();
+        EXPECT_EQ(WaitUntil([&] { return fnProgress() > ulAtFault + 2; }, 300), stCase.bGoesOn) << stCase.pszSite;
+        stCase.bCapture ? Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(h))
+                        : Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(h));
+        Vocora_Cleanup();
+        EXPECT_EQ(oWorld.Unreleased(), "");
+    }
+}
+
+// ---- waveOut player ---------------------------------------------------------------
+
+TEST(WaveOutPlayer, GainsCutsAndFillsItsRing)
+{
+    CWorld oWorld({false});
+    Vocora_Init();
+    const AudioParam astParams[] = {{8000, 1, 16, 4}, {8000, 1, 8, 4}, {8000, 1, 16, 0}};
+    VocoraPlayHandle ah[3] = {};
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(Vocora_CreatePlayDec(&astParams[i], &ah[i]), 0u);
+        Vocora_SetPlayVolume(ah[i], 200);
+    }
+    std::vector<uint8_t> vecBlock = {0x00, 0x10, 0x00, 0xF0, 0x00, 0x20, 0x00, 0x01, 0x00, 0x02};
+    ASSERT_EQ(Vocora_Play(ah[0], vecBlock.data(), 10), 0u);
+    EXPECT_THAT(oWorld.oPlatform.vecWaveOut.back(), ElementsAre(0x00, 0x40, 0x00, 0xC0, 0xFF, 0x7F, 0x00, 0x04))
+        << "times four, saturated, cut to twice the block";
+    EXPECT_EQ(vecBlock[5], 0x7F) << "in the host's own buffer";
+    ASSERT_EQ(Vocora_Play(ah[1], vecBlock.data(), 4), 0u);
+    EXPECT_THAT(oWorld.oPlatform.vecWaveOut.back(), ElementsAre(0x00, 0x40, 0x00, 0xC0)) << "8-bit: no gain";
+    std::vector<uint8_t> vecLong(300001, 0);
+    ASSERT_EQ(Vocora_Play(ah[2], vecLong.data(), 300001), 0u);
+    EXPECT_EQ(oWorld.oPlatform.vecWaveOut.back().size(), 300000u);
+    oWorld.oPlatform.CompleteWaveOut(SIZE_MAX);
+    for (int i = 0; i < 128; ++i) {
+        ASSERT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), 0u);
+    }
+    oWorld.TakeErrors();
+    EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), VOCORA_PLAY_ERR_WRITE) << "all 128 entries queued";
+    EXPECT_TRUE(oWorld.TakeErrors().empty());
+    oWorld.oPlatform.CompleteWaveOut(1);
+    EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), 0u);
+    EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 0), VOCORA_ERR_INVALID_ARG);
+    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("Invalid parameter to function!"));
+    for (VocoraPlayHandle h : ah) {
+        Vocora_DestoryPlayDec(h);
+    }
+    Vocora_Cleanup();
+}
+
+// A device whose reset fails still holds its queued entries: the player lets
+// them come back before it goes.
+TEST(WaveOutPlayer, FailedResetWaitsForTheQueuedEntries)
+{
+    CWorld oWorld({false});
+    const AudioParam stParam = {8000, 1, 16, 16};
+    VocoraPlayHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
+    std::vector<uint8_t> vecBlock(32, 1);
+    Vocora_Play(h, vecBlock.data(), 32);
+    oWorld.oPlatform.FailSite("waveOutReset");
+    std::thread oDevice([&] { ::Sleep(50), oWorld.oPlatform.CompleteWaveOut(SIZE_MAX); });
+    EXPECT_EQ(Vocora_DestoryPlayDec(h), VOCORA_ERR_RESOURCE);
+    oDevice.join();
+    EXPECT_EQ(oWorld.Unreleased(), "");
+}
+
+// ---- DirectSound capture loop ------------------------------------------------------
+
+// Scripted read positions for a capture of blocks of 640 bytes: nothing when
+// the position has not moved, a self-signal only for more than one byte past
+// a whole block, a block locked in two parts delivered in two.
+TEST(DirectSoundCapture, LoopTakesWholeBlocksAndSignalsItselfForMore)
+{
+    CWorld oWorld;
+    Vocora_Init();
+    MockCaptureBuffer& oBuffer = oWorld.oCapture.oBuffer;
+    uint8_t aucSplit[640] = {};
+    const auto fnAt = [&](DWORD ulRead) {
+        return DoAll(SetArgPointee<1>(ulRead), [&](LPDWORD, LPDWORD) { ::SetEvent(oBuffer.vecNotify[0].hEventNotify); },
+                     Return(S_OK));
+    };
+    {
+        InSequence oOrder;
+        EXPECT_CALL(oBuffer, GetCurrentPosition).WillOnce(fnAt(0)).WillOnce(fnAt(641));
+        EXPECT_CALL(oBuffer, Lock(0, 640, _, _, _, _, 0))
+            .WillOnce(DoAll(SetArgPointee<2>(aucSplit), SetArgPointee<3>(300), SetArgPointee<4>(aucSplit + 300),
+                            SetArgPointee<5>(340), Return(S_OK)));
+        EXPECT_CALL(oBuffer, GetCurrentPosition).WillOnce(fnAt(640 + 640 + 2));
+    }
+    oWorld.oPlatform.FailSite("SetEvent");
+    Received stReceived;
+    VocoraCaptureHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &h), 0u);
+    Vocora_SetCaptureCallBack(h, &Received::Callback, &stReceived);
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CaptureThread: SetEvent Failed, System Error:[%d]."); }));
+    Vocora_DestoryCaptureDec(h);
+    EXPECT_THAT(stReceived.vecLengths, ElementsAre(300u, 340u));
+    EXPECT_TRUE(oWorld.Logged("CaptureThread: pCaptureData2 have Data."));
+    Vocora_Cleanup();
+}
+
+// ---- Echo cancellation -------------------------------------------------------------
+
+struct CountingSink : IAecCaptureEvent {
+    uint32_t OnCaptureData(const uint8_t*, uint32_t ul, uint32_t, uint32_t) override { return vecBlocks.push_back(ul), 0; }
+    uint32_t OnMicDisConnect() override { return ++iLost, 0; }
+    std::vector<uint32_t> vecBlocks;
+    int iLost = 0;
+};
+
+TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
+{
+    CWorld oWorld({true, true});
+    NiceMock<MockEndpoint> oMic2(L"Microphone", L"{2}");
+    NiceMock<MockEndpoint> oMic3(L"microphone", L"{3}");
+    oWorld.oEnumerator.avecEndpoints[eCapture] = {&oWorld.oMicrophone, &oMic2, &oMic3};
+    {
+        CAecMicArrayCapture oEngine;
+        EXPECT_EQ(oEngine.SelectCaptureDeviceByName("Microphone"), 2u) << "no list yet";
+        oEngine.EnumDevices();
+        EXPECT_EQ(oEngine.SetCaptureDeviceIndex(3), 2u);
+        EXPECT_EQ(oEngine.SetRenderDeviceIndex(1), 2u);
+        EXPECT_EQ(oEngine.SetRenderDeviceIndex(-1), 2u);
+        EXPECT_EQ(oEngine.SetCaptureDeviceIndex(2), 0u);
+        EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
+        EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0002u);
+        EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 1u) << "the same endpoints: nothing to do";
+        oEngine.SelectCaptureDeviceByName("Microphone");  // the first of two, case and all
+        oEngine.SetAecMode(1, 44100);
+        oEngine.SetAecMode(3, 48000);
+        EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
+        EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
+        EXPECT_EQ(oWorld.oDsp.mapProperties.at(2).lVal, 3);
+        char szName[1024] = "";
+        EXPECT_EQ(oEngine.GetRenderDeviceName(0, szName), 0u);
+        EXPECT_STREQ(szName, "Speakers");
+        EXPECT_EQ(oEngine.GetRenderDeviceName(1, szName), 2u);
+
+        CountingSink oA, oB;
+        EXPECT_EQ(oEngine.AddEventSink(nullptr), 0xFFFFFFFFu);
+        oEngine.AddEventSink(&oA);
+        oEngine.AddEventSink(&oB);
+        oWorld.oDsp.vecReady = {20000, 20000};  // more ready than one tick holds
+        EXPECT_EQ(oEngine.ProcessCapture(), 0u);
+        oEngine.RemoveEventSink(&oB);
+        EXPECT_EQ(oEngine.ProcessCapture(), 0u);
+        oWorld.oDsp.vecReady = {0};
+        EXPECT_EQ(oEngine.ProcessCapture(), 1u) << "nothing ready";
+        oWorld.oEnumerator.avecEndpoints[eCapture].clear();
+        EXPECT_EQ(oEngine.ProcessCapture(), 0u);
+        oEngine.RemoveEventSink(nullptr);
+        oEngine.ProcessCapture();
+        EXPECT_THAT(oA.vecBlocks, ElementsAre(32000u)) << "only while it is the one sink";
+        EXPECT_TRUE(oB.vecBlocks.empty());
+        EXPECT_EQ(oA.iLost, 1);
+        uint8_t aucData[100];
+        uint32_t ulSize = sizeof aucData;
+        oWorld.oDsp.vecReady = {60, 60};
+        EXPECT_EQ(oEngine.ReadCaptureData(aucData, &ulSize), 0u);
+        EXPECT_EQ(ulSize, 100u);
+        EXPECT_EQ(oEngine.AddRef(), 2u);
+        EXPECT_EQ(oEngine.Release(), 1u);
+        oEngine.Uninit();
+        EXPECT_EQ(oEngine.IsDeviceChanged(), 1u);
+    }
+    oWorld.oPlatform.FailSite("malloc");
+    CAecMicArrayCapture oWithoutBuffer;
+    EXPECT_EQ(oWithoutBuffer.ProcessCapture(), 1u);
+    EXPECT_EQ(oWorld.Unreleased(), "");
+}
+
+// The front gates delivery on its volume, reports a lost microphone once and
+// refuses stereo, for which DirectSound capture stands in.
+TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
+{
+    CWorld oWorld({true, true});
+    Vocora_Init();
+    const AudioParam stStereo = {16000, 2, 16, 0};
+    VocoraCaptureHandle hStereo = nullptr;
+    ASSERT_EQ(Vocora_CreateCaptureDec(&stStereo, 0, &hStereo), 0u);
+    EXPECT_EQ(oWorld.oCapture.oBuffer.stFormat.nChannels, 2);
+    Vocora_DestoryCaptureDec(hStereo);
+    const AudioParam stMono = {16000, 1, 16, 0};
+    VocoraCaptureHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreateCaptureDec(&stMono, 0, &h), 0u);
+    Received stReceived;
+    Vocora_SetCaptureCallBack(h, &Received::Callback, &stReceived);
+    for (uint32_t ulVolume : {0u, 0x80000000u, 1u, 0x7FFFFFFFu}) {
+        Vocora_SetMicVolume(h, ulVolume);
+        oWorld.oPlatform.FireTimer();
+    }
+    EXPECT_EQ(stReceived.iCalls, 2);
+    oWorld.oEnumerator.avecEndpoints[eCapture].clear();
+    oWorld.oPlatform.FireTimer();
+    oWorld.oPlatform.FireTimer();
+    EXPECT_EQ(oWorld.oLog.WithFormat("CaptureThread Fail, ulWaveinDevNums not Exist.").size(), 1u);
+    EXPECT_EQ(Vocora_DestoryCaptureDec(h), 0u);
+    Vocora_Cleanup();
+    EXPECT_EQ(oWorld.Unreleased(), "");
+}
+
+// ---- Microphone level, gain, log, exports ---------------------------------------
+
+TEST(MicrophoneLevel, FirstMicrophoneOrLineInAndTheScale)
+{
+    CWorld oWorld;
+    int32_t lVolume = -1;
+    oWorld.oPlatform.ulInputDevices = 2;
+    oWorld.oPlatform.vecMixerSources = {MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC, 0u, MIXERLINE_COMPONENTTYPE_SRC_LINE,
+                                        MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE};
+    oWorld.oPlatform.ulMixerValue = 65535;
+    EXPECT_EQ(Vocora_GetMicVolume(reinterpret_cast<VocoraCaptureHandle>(&lVolume), &lVolume), 0u);
+    EXPECT_EQ(lVolume, 255);
+    EXPECT_EQ(oWorld.oPlatform.ulMixerLine, 0x102u) << "the line-in source before the microphone";
+    EXPECT_TRUE(oWorld.Logged("the number of waveform-audio input devices present in the system is greater than 1."));
+    oWorld.oPlatform.ulMixerValue = 256;
+    Vocora_GetMicVolume(reinterpret_cast<VocoraCaptureHandle>(&lVolume), &lVolume);
+    EXPECT_EQ(lVolume, 0);
+    EXPECT_EQ(SetMicVolume(255), 0u);
+    EXPECT_EQ(oWorld.oPlatform.ulMixerValue, 65535u);
+    CloseMixer();
+    oWorld.oPlatform.vecMixerSources = {MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC};
+    EXPECT_EQ(SetMicVolume(0), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
+    EXPECT_EQ(GetMicVolume(reinterpret_cast<uint32_t*>(&lVolume)), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
+    EXPECT_EQ(oWorld.Unreleased(), "") << "the mixer closed again";
+}
+
+TEST(Gain, PowerOfTwoBandsSaturate)
+{
+    const std::pair<uint32_t, std::vector<int16_t>> astBands[] = {
+        {0, {0, 0, 0, 0}},         {10, {0, -1, 0, 1}},        {36, {0, -1, 0, 1}},         {37, {-1, -2, 1, 2}},
+        {108, {-3, -4, 3, 4}},     {109, {-7, -9, 7, 9}},      {144, {-7, -9, 7, 9}},       {145, {-14, -18, 14, 18}},
+        {200, {-28, -36, 28, 36}}, {255, {-56, -72, 56, 72}},  {1000, {-56, -72, 56, 72}}};
+    for (const auto& [ulVolume, vecExpected] : astBands) {
+        std::vector<int16_t> vecSamples = {-7, -9, 7, 9};
+        EXPECT_EQ(adjustPcmWave(reinterpret_cast<uint8_t*>(vecSamples.data()), 8, ulVolume), 0u);
+        EXPECT_EQ(vecSamples, vecExpected) << ulVolume;
+    }
+    std::vector<int16_t> vecLoud = {10000, -10000, 5, 5};
+    adjustPcmWave(reinterpret_cast<uint8_t*>(vecLoud.data()), 5, 200);
+    EXPECT_EQ(vecLoud, (std::vector<int16_t>{32767, -32768, 5, 5})) << "the odd byte and beyond stay";
+    CWorld oWorld;
+    EXPECT_EQ(adjustPcmWave(nullptr, 4, 128), VOCORA_ERR_INVALID_ARG);
+    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("%s Can't Be NULL."));
+}
+
+TEST(Log, LevelFiltersAndTheCallbackStays)
+{
+    CWorld oWorld;
+    const auto fnLevels = [&](int32_t lLevel) {
+        oWorld.oLog.Clear();
+        Log_SetLogLevel(lLevel);
+        for (int32_t l : {1, 2, 3, 4, 5}) {
+            VOCORA_LOG(l, "test", "level %d", l);
+        }
+        std::vector<int32_t> vec;
+        for (const LogRecord& st : oWorld.oLog.Records()) {
+            vec.push_back(st.lLevel);
+        }
+        return vec;
+    };
+    EXPECT_THAT(fnLevels(0), ElementsAre());
+    EXPECT_THAT(fnLevels(3), ElementsAre(1, 2, 3));
+    EXPECT_THAT(fnLevels(5), ElementsAre(1, 2, 3, 4, 5));
+    EXPECT_EQ(Vocora_SetLogLevel(6), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(Vocora_SetLogLevel(-1), VOCORA_ERR_INVALID_ARG);
+    EXPECT_THAT(fnLevels(2), ElementsAre(1, 2)) << "a refused level changes nothing";
+    EXPECT_EQ(Log_SetLogCallback(nullptr), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(oWorld.oLog.Records().back().strText, "pfLogCB Can't Be NULL.") << "through the callback in place";
+}
+
+TEST(Exports, TheFirstNullArgumentIsNamedAndRejected)
+{
+    CWorld oWorld;
+    const auto hPlay = reinterpret_cast<VocoraPlayHandle>(&oWorld);
+    const auto hCapture = reinterpret_cast<VocoraCaptureHandle>(&oWorld);
+    int32_t lVolume = 0;
+    const std::tuple<std::function<uint32_t()>, const char*, const char*> astCases[] = {
+        {[] { return Vocora_SetLogCB(nullptr); }, "Vocora_SetLogCB", "pfCB"},
+        {[] { return Vocora_DeviceDetect(0, nullptr); }, "Vocora_DeviceDetect", "pstAudioParam"},
+        {[] { return Vocora_CreatePlayDec(nullptr, nullptr); }, "Vocora_CreatePlayDec", "pstAudioParam"},
+        {[] { return Vocora_CreatePlayDec(&kstVoice, nullptr); }, "Vocora_CreatePlayDec", "phAudioPlayDec"},
+        {[] { return Vocora_DestoryPlayDec(nullptr); }, "Vocora_DestoryPlayDec", "phAudioPlayDec"},
+        {[] { return Vocora_PlayStart(nullptr); }, "Vocora_PlayStart", "phAudioPlayDec"},
+        {[] { return Vocora_PlayStop(nullptr); }, "Vocora_PlayStop", "phAudioPlayDec"},
+        {[] { return Vocora_Play(nullptr, nullptr, 4); }, "Vocora_Play", "phAudioPlayDec"},
+        {[&] { return Vocora_Play(hPlay, nullptr, 0); }, "Vocora_Play", "pucData"},
+        {[] { return Vocora_SetPlayVolume(nullptr, 1); }, "Vocora_SetPlayVolume", "phAudioPlayDec"},
+        {[] { return Vocora_GetPlayVolume(nullptr, nullptr); }, "Vocora_GetPlayVolume", "phAudioPlayDec"},
+        {[&] { return Vocora_GetPlayVolume(hPlay, nullptr); }, "Vocora_GetPlayVolume", "plVolume"},
+        {[] { return Vocora_CreateCaptureDec(nullptr, 0, nullptr); }, "Vocora_CreateCaptureDec", "pstAudioParam"},
+        {[] { return Vocora_CreateCaptureDec(&kstVoice, 1, nullptr); }, "Vocora_CreateCaptureDec", "hAudioCaptureDec"},
+        {[] { return Vocora_SetMicVolume(nullptr, 1); }, "Vocora_SetMicVolume", "hAudioCaptureDec"},
+        {[] { return Vocora_GetMicVolume(nullptr, nullptr); }, "Vocora_GetMicVolume", "hAudioCaptureDec"},
+        {[&] { return Vocora_GetMicVolume(hCapture, nullptr); }, "Vocora_GetMicVolume", "plVolume"},
+        {[] { return Vocora_SetCaptureCallBack(nullptr, nullptr, nullptr); }, "Vocora_SetCaptureCallBack", "hAudioCaptureDec"},
+        {[&] { return Vocora_SetCaptureCallBack(hCapture, nullptr, &lVolume); }, "Vocora_SetCaptureCallBack", "pfnAudioCaptureCallBack"},
+        {[] { return Vocora_DestoryCaptureDec(nullptr); }, "Vocora_DestoryCaptureDec", "hAudioCaptureDec"},
+    };
+    for (const auto& [fnCall, pszExport, pszName] : astCases) {
+        oWorld.oLog.Clear();
+        EXPECT_EQ(fnCall(), VOCORA_ERR_INVALID_ARG) << pszExport;
+        const std::vector<LogRecord> vecRecords = oWorld.oLog.Records();
+        ASSERT_EQ(vecRecords.size(), 1u) << pszExport;
+        EXPECT_EQ(vecRecords[0].lLevel, VOCORA_LOG_ERROR);
+        EXPECT_EQ(vecRecords[0].strFunction, pszExport);
+        EXPECT_EQ(vecRecords[0].strText, std::string(pszName) + " Can't Be NULL.");
+        EXPECT_EQ(vecRecords[0].strFile, "src/vocora_sdk_func.cpp");
+    }
+    oWorld.oLog.Clear();
+    EXPECT_EQ(Vocora_DeviceDetect(0, &kstVoice), VOCORA_ERR_NOT_AVAILABLE);
+    EXPECT_EQ(Vocora_Cleanup(), 0u) << "without initialisation";
+    EXPECT_EQ(Vocora_GlobalInit(), 0u);
+    EXPECT_EQ(Vocora_GlobalInit(), 0u);
+    const std::vector<LogRecord> vecRecords = oWorld.oLog.Records();
+    ASSERT_EQ(vecRecords.size(), 2u);
+    EXPECT_EQ(vecRecords[0].lLevel, VOCORA_LOG_INFO);
+    EXPECT_EQ(vecRecords[0].strFormat, "Vocora Build Date: %s %s, Version: %d.%d.%d.");
+    EXPECT_EQ(vecRecords[1].lLevel, VOCORA_LOG_WARNING);
+    EXPECT_EQ(vecRecords[1].strText, "Vocora Is Inited .");
+}
+
+TEST(Exports, BackendChoiceAndTheWrappersMessages)
+{
+    CWorld oWorld;
+    oWorld.oPlatform.ulInputDevices = 0;
+    EXPECT_EQ(Vocora_Init(), 0u);
+    Vocora_ForceUseWaveout();
+    VocoraPlayHandle hPlay = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &hPlay), 0u);
+    EXPECT_EQ(oWorld.oPlatform.stWaveOutFormat.nSamplesPerSec, 16000u) << "waveOut, although DirectSound works";
+    EXPECT_EQ(oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes, 0u);
+    Vocora_DestoryPlayDec(hPlay);
+    oWorld.TakeErrors();
+    VocoraCaptureHandle hCapture = nullptr;
+    EXPECT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &hCapture), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
+    EXPECT_EQ(hCapture, nullptr);
+    EXPECT_THAT(oWorld.TakeErrors(),
+                ElementsAre("CDirectSoundCapture: The Number of Waveform-audio Input Devices Present in The System is Zero.",
+                            "Failed, CreateDec fail, Error:[0x%x]."));
+    Vocora_Cleanup();
+}
+
+TEST(Library, LoadingOnlyTurnsOffThreadNotifications)
+{
+    CWorld oWorld;
+    const auto hModule = reinterpret_cast<HINSTANCE>(&oWorld);
+    for (DWORD ulReason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        EXPECT_TRUE(DllMain(hModule, ulReason, nullptr));
+    }
+    EXPECT_THAT(oWorld.oPlatform.vecQuietModules, ElementsAre(hModule));
+}
+
+TEST(MediaBuffer, LengthsReferencesAndInterfaces)
+{
+    CWorld oWorld;
+    uint8_t aucData[8];
+    CStaticMediaBuffer oStatic;
+    oStatic.SetBuffer(aucData, 8, 3);
+    void* p = nullptr;
+    EXPECT_EQ(oStatic.QueryInterface(IID_IMediaBuffer, &p), S_OK);
+    EXPECT_EQ(p, static_cast<IMediaBuffer*>(&oStatic));
+    EXPECT_EQ(oStatic.QueryInterface(IID_IDirectSound8, &p), E_NOINTERFACE);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(oStatic.QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(oStatic.Release(), 1u);
+    BYTE* puc = nullptr;
+    DWORD ulLength = 0;
+    EXPECT_EQ(oStatic.GetBufferAndLength(&puc, &ulLength), S_OK);
+    EXPECT_EQ(puc, aucData);
+    EXPECT_EQ(ulLength, 3u);
+    EXPECT_EQ(oStatic.SetLength(9), E_INVALIDARG);
+    EXPECT_EQ(oStatic.SetLength(8), S_OK);
+    EXPECT_EQ(oStatic.GetMaxLength(&ulLength), S_OK);
+    EXPECT_EQ(ulLength, 8u);
+    EXPECT_EQ(oStatic.GetMaxLength(nullptr), E_POINTER);
+    EXPECT_EQ(oStatic.GetBufferAndLength(nullptr, nullptr), S_OK);
+    auto* pBase = new (std::nothrow) CBaseMediaBuffer();
+    EXPECT_EQ(pBase->QueryInterface(IID_IUnknown, &p), S_OK);
+    EXPECT_EQ(pBase->AddRef(), 2u);
+    EXPECT_EQ(pBase->Release(), 1u);
+    EXPECT_EQ(pBase->Release(), 0u);
+    EXPECT_EQ(oWorld.Unreleased(), "") << "gone with its last reference";
+}
+
+TEST(EndpointLookup, RecordsAreCutAndCountsMustAgree)
+{
+    CWorld oWorld({true, true});
+    NiceMock<MockEndpoint> oLong(std::wstring(600, L'n'), L"{long}");
+    oWorld.oEnumerator.avecEndpoints[eRender] = {&oLong};
+    AecEndpointInfo stRecord;
+    std::memset(&stRecord, 0x5A, sizeof stRecord);
+    EXPECT_EQ(ListEndpoints(eRender, 2, &stRecord), E_INVALIDARG);
+    EXPECT_EQ(stRecord.wszId[0], 0x5A5A) << "nothing filled";
+    EXPECT_EQ(ListEndpoints(eRender, 1, &stRecord), S_OK);
+    EXPECT_EQ(std::wcslen(stRecord.wszName), 510u);
+    EXPECT_STREQ(stRecord.wszId, L"{long}");
+    EXPECT_FALSE(stRecord.bMicArray);
+    char szText[4] = "x";
+    EXPECT_EQ(WideToAnsi(szText, nullptr, 4, CP_THREAD_ACP), nullptr);
+    EXPECT_EQ(WideToAnsi(szText, L"", 4, CP_THREAD_ACP), szText);
+    EXPECT_STREQ(szText, "");
+    EXPECT_EQ(oWorld.Unreleased(), "");
+}
+
+}  // namespace
