@@ -1,6 +1,8 @@
 #include "world.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <sstream>
 
 #include "aec/aec_ids.h"
@@ -10,9 +12,45 @@
 #include "log/log.h"
 #include "vocora_manager.h"
 
+namespace {
+std::mutex sm_mtxLog;
+std::vector<LogRecord> sm_vecLog;
+}  // namespace
+
+void VOCORA_CALL CLog::Callback(void*, int32_t lLevel, const char* pszFile, uint32_t, const char* pszFunction,
+                                const char* pszFormat, va_list vaArgs)
+{
+    char szText[1024];
+    std::vsnprintf(szText, sizeof szText, pszFormat, vaArgs);
+    std::lock_guard<std::mutex> oLock(sm_mtxLog);
+    sm_vecLog.push_back({lLevel, pszFile, pszFunction, pszFormat, szText});
+}
+
+std::vector<LogRecord> CLog::Records() const
+{
+    std::lock_guard<std::mutex> oLock(sm_mtxLog);
+    return sm_vecLog;
+}
+
+std::vector<LogRecord> CLog::WithFormat(const std::string& strFormat) const
+{
+    std::vector<LogRecord> vecRecords = Records();
+    vecRecords.erase(std::remove_if(vecRecords.begin(), vecRecords.end(),
+                                    [&](const LogRecord& st) { return st.strFormat != strFormat; }),
+                     vecRecords.end());
+    return vecRecords;
+}
+
+void CLog::Clear()
+{
+    std::lock_guard<std::mutex> oLock(sm_mtxLog);
+    sm_vecLog.clear();
+}
+
 CWorld::CWorld(WorldOptions stOptions)
 {
-    Log_SetLogCallback(CLogCapture::Callback());
+    oLog.Clear();
+    Log_SetLogCallback(&CLog::Callback);
     Log_SetLogLevel(VOCORA_LOG_INFO);
     sm_bUseDirectSoundPlay = sm_bUseAecCapture = sm_bForceUseWaveout = 0;
     MockDirectSound::sm_pCurrent = &oDirectSound;

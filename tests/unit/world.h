@@ -13,10 +13,27 @@
 
 #include "com_mocks.h"
 #include "fake_platform.h"
-#include "log_capture.h"
 #include "vocora.h"
 
 using ::testing::NiceMock;
+
+struct LogRecord {
+    int32_t lLevel;
+    std::string strFile;
+    std::string strFunction;
+    std::string strFormat;
+    std::string strText;  // the format applied to its arguments
+};
+
+// What the library logs, kept as a host would format it.
+class CLog {
+public:
+    static void VOCORA_CALL Callback(void*, int32_t lLevel, const char* pszFile, uint32_t, const char* pszFunction,
+                                     const char* pszFormat, va_list vaArgs);
+    std::vector<LogRecord> Records() const;
+    std::vector<LogRecord> WithFormat(const std::string& strFormat) const;
+    void Clear();
+};
 
 struct WorldOptions {
     bool bDirectSound = true;
@@ -36,7 +53,7 @@ public:
     std::vector<std::string> TakeErrors();
     bool Logged(const std::string& strFormat) const;
 
-    CLogCapture oLog;
+    CLog oLog;
     CFakePlatform oPlatform;
     NiceMock<MockDirectSound> oDirectSound;
     NiceMock<MockDirectSoundCapture> oCapture;
