@@ -78,10 +78,10 @@ MockSoundBuffer::MockSoundBuffer()
         return ulWriteCursor = ul, S_OK;
     }));
     ON_CALL(*this, Lock).WillByDefault(LockAction(this, DSERR_BUFFERLOST));
-    ON_CALL(*this, Unlock).WillByDefault(Fallible("Unlock", DSERR_INVALIDCALL, [this](LPVOID p1, DWORD ul1, LPVOID, DWORD) {
+    ON_CALL(*this, Unlock).WillByDefault(Fallible("Unlock", DSERR_INVALIDCALL, [this](LPVOID p1, DWORD ul1, LPVOID p2, DWORD ul2) {
         std::lock_guard<std::mutex> oLock(mtxPlayed);
         vecPlayed.insert(vecPlayed.end(), static_cast<uint8_t*>(p1), static_cast<uint8_t*>(p1) + ul1);
-        return S_OK;
+        return p2 == nullptr && ul2 != 0 ? DSERR_INVALIDPARAM : S_OK;
     }));
 }
 

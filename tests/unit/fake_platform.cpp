@@ -80,7 +80,11 @@ struct PlatformFakes {
         }
         return ::WaitForSingleObject(h, ulMs == INFINITE ? ulMs : std::min<DWORD>(ulMs, 5));
     }
-    static void WINAPI Sleep(DWORD ulMs) { ::Sleep(std::min<DWORD>(ulMs, 10)); }
+    static void WINAPI Sleep(DWORD ulMs)
+    {
+        ++F().aiSleeps[std::min<DWORD>(ulMs, 15)];
+        ::Sleep(std::min<DWORD>(ulMs, 10));
+    }
     static BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) { return F().vecQuietModules.push_back(h), TRUE; }
 
     static HMODULE WINAPI LoadLibraryA(LPCSTR pszName)

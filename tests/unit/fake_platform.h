@@ -48,6 +48,7 @@ public:
     WAVEFORMATEX stWaveOutFormat = {};
     std::string strTimerSet;                         // "delay resolution flags" of the last timer
     std::vector<HMODULE> vecQuietModules;            // thread notifications turned off
+    std::atomic<int> aiSleeps[16] = {};              // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);            // the device finishes its oldest entries
     size_t QueuedWaveOut();
     void FireTimer();                                // one tick, on the calling thread

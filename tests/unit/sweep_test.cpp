@@ -90,6 +90,8 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
         EXPECT_EQ(oBuffer.stDesc.dwFlags, 0x18080u);
         EXPECT_EQ(oBuffer.stDesc.dwBufferBytes, 4 * 640u);
         EXPECT_EQ(oBuffer.stFormat.nAvgBytesPerSec, 32000u);
+        EXPECT_GT(oWorld.oPlatform.aiSleeps[1], 0) << "the play thread waits a millisecond between looks";
+        EXPECT_GT(oWorld.oPlatform.aiSleeps[10], 0) << "and ten when nothing is staged";
     }
 }
 
