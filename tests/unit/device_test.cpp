@@ -131,6 +131,7 @@ TEST(Devices, BlockSizesFollowTheRecord)
         {{48000, 2, 16, 0}, true, 0, 16 * 16384, ""},
         {{800, 1, 16, 0}, true, 0, 16 * 2, ""},
         {{16000, 1, 16, 1001}, true, 0, 16 * 1001, ""},
+        {{23000, 1, 16, 0}, true, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
         {{8000, 1, 4, 0}, true, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
     };
     for (const Case& stCase : astCases) {
@@ -154,6 +155,21 @@ TEST(Devices, BlockSizesFollowTheRecord)
         Vocora_Cleanup();
         EXPECT_EQ(oWorld.Unreleased(), "");
     }
+}
+
+// Slots called on a device that holds no buffer refuse with their null check.
+TEST(Devices, WithoutABufferEverySlotRefuses)
+{
+    CWorld oWorld;
+    CDirectSoundPlay oPlayer;
+    CDirectSoundCapture oCapture;
+    int32_t lVolume = 0;
+    uint8_t aucData[4] = {};
+    for (uint32_t ulResult : {oPlayer.Start(), oPlayer.Play(aucData, 4), oPlayer.SetVolume(9), oPlayer.GetVolume(&lVolume),
+                              oPlayer.UpdatePlayBuffer(), oPlayer.WaitPlayDone(), oCapture.Start(), oCapture.CaptureThread()}) {
+        EXPECT_EQ(ulResult, VOCORA_ERR_INVALID_ARG);
+    }
+    EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(8, "%s Can't Be NULL."));
 }
 
 // ---- Worker threads ------------------------------------------------------------

@@ -195,14 +195,20 @@ struct PlatformFakes {
     {
         return static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(pst->paDetails)->dwValue;
     }
+    // One channel of one unsigned value, of the control the line query found.
+    static bool BadDetails(LPMIXERCONTROLDETAILS pst)
+    {
+        return pst->dwControlID != kulVolumeControl || pst->cChannels != 1 || pst->cMultipleItems != 0 ||
+               pst->cbDetails != sizeof(MIXERCONTROLDETAILS_UNSIGNED);
+    }
     static MMRESULT WINAPI MixerGetControlDetailsW(HMIXEROBJ, LPMIXERCONTROLDETAILS pst, DWORD)
     {
-        const bool bFail = pst->dwControlID != kulVolumeControl || Fault("mixerGetControlDetailsW");
+        const bool bFail = BadDetails(pst) || Fault("mixerGetControlDetailsW");
         return bFail ? MIXERR_INVALCONTROL : (Value(pst) = F().ulMixerValue, MMSYSERR_NOERROR);
     }
     static MMRESULT WINAPI MixerSetControlDetails(HMIXEROBJ, LPMIXERCONTROLDETAILS pst, DWORD)
     {
-        const bool bFail = pst->dwControlID != kulVolumeControl || Fault("mixerSetControlDetails");
+        const bool bFail = BadDetails(pst) || Fault("mixerSetControlDetails");
         return bFail ? MIXERR_INVALCONTROL : (F().ulMixerValue = Value(pst), MMSYSERR_NOERROR);
     }
 
