@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <tuple>
 #include <thread>
@@ -46,7 +47,8 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     CWorld oWorld;
     ASSERT_EQ(DirectSoundInit(), 0u);
     const AudioParam stParam = {8000, 1, 16, 0};  // blocks of 1024, a queue of 40960
-    CDirectSoundPlay oPlayer;
+    std::unique_ptr<CDirectSoundPlay> poPlayer(new (std::nothrow) CDirectSoundPlay());
+    CDirectSoundPlay& oPlayer = *poPlayer;
     ASSERT_EQ(oPlayer.Init(&stParam), 0u);
     const std::vector<uint8_t> vecIn = Counting(40961);
     std::vector<uint8_t> vecOut(40960);
@@ -73,10 +75,14 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 2000), VOCORA_ERR_NO_MEMORY) << "1960 bytes free in all";
     EXPECT_EQ(oPlayer.WriteAudioData(vecIn.data(), 0), VOCORA_PLAY_STAGING_HIGH);
     EXPECT_EQ(oPlayer.WriteAudioData(nullptr, 4), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(oPlayer.ReadAudioData(nullptr, &ulLength), VOCORA_ERR_INVALID_ARG);
+    poPlayer.reset();
+    DirectSoundCleanup();
+    EXPECT_EQ(oWorld.Unreleased(), "") << "the destructor closes";
     CDirectSoundPlay oClosed;
     EXPECT_EQ(oClosed.WriteAudioData(vecIn.data(), 4), VOCORA_ERR_INVALID_ARG);
     EXPECT_EQ(oClosed.ReadAudioData(vecOut.data(), &ulLength), VOCORA_ERR_INVALID_ARG);
-    EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(3, "%s Can't Be NULL."));
+    EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(4, "%s Can't Be NULL."));
 }
 
 TEST(DirectSoundPlayer, VolumeMapsToAttenuationAndReadsBack)
@@ -121,6 +127,7 @@ TEST(Devices, BlockSizesFollowTheRecord)
     };
     const Case astCases[] = {
         {{8000, 1, 16, 0}, false, 0, 4 * 1024, ""},
+        {{8000, 1, 16, 1}, false, 0, 4, ""},
         {{48000, 2, 16, 0}, false, 0, 4 * 2048, ""},
         {{8000, 2, 16, 3840}, false, 0, 4 * 3840, ""},
         {{8000, 1, 8, 0}, false, 0, 4 * 512, ""},
@@ -252,6 +259,10 @@ TEST(WaveOutPlayer, GainsCutsAndFillsItsRing)
     ASSERT_EQ(Vocora_Play(ah[2], vecLong.data(), 300001), 0u);
     EXPECT_EQ(oWorld.oPlatform.vecWaveOut.back().size(), 300000u);
     oWorld.oPlatform.CompleteWaveOut(SIZE_MAX);
+    for (const char* pszSite : {"waveOutPrepareHeader", "waveOutWrite"}) {  // the entry is free again
+        oWorld.oPlatform.FailSite(pszSite);
+        EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), VOCORA_PLAY_ERR_WRITE);
+    }
     for (int i = 0; i < 128; ++i) {
         ASSERT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), 0u);
     }

@@ -218,6 +218,7 @@ void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
     if (Clean(oWorld)) {
         EXPECT_TRUE(bDelivered);
         EXPECT_TRUE(IsCounter(stReceived.vecBytes)) << "nothing lost or repeated";
+        EXPECT_FALSE(oWorld.Logged("CaptureThread: Capture Data is Null."));
         EXPECT_EQ(oWorld.oPlatform.ulMixerValue, ulSelector != 0 ? 32896u : 0u);
         EXPECT_EQ(lVolume, ulSelector != 0 ? 128 : -1);
     }
