@@ -452,8 +452,13 @@ TEST(MicrophoneLevel, FirstMicrophoneOrLineInAndTheScale)
     EXPECT_EQ(oWorld.oPlatform.ulMixerValue, 65535u);
     CloseMixer();
     oWorld.oPlatform.vecMixerSources = {MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC};
+    oWorld.TakeErrors();
     EXPECT_EQ(SetMicVolume(0), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
     EXPECT_EQ(GetMicVolume(reinterpret_cast<uint32_t*>(&lVolume)), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
+    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("mic volume component is not exist.",
+                                                 "Failed, get mic volume line information Failed",
+                                                 "mic volume component is not exist.",
+                                                 "Failed, get mic volume line information failed"));
     EXPECT_EQ(oWorld.Unreleased(), "") << "the mixer closed again";
 }
 

@@ -146,8 +146,11 @@ uint32_t CRun::Call(const char* pszExport, const std::function<uint32_t()>& fnCa
     if (strInjected != strBefore) {
         char szResult[16];
         std::snprintf(szResult, sizeof szResult, "0x%x", ulResult);
-        m_strOutcome = std::string(pszExport) + " " + szResult + " " +
-                       (vecErrors.empty() ? std::string("-") : vecErrors[0].substr(0, 60));
+        std::string strErrors;
+        for (const std::string& strError : vecErrors) {
+            strErrors += (strErrors.empty() ? "" : " / ") + strError.substr(0, 48);
+        }
+        m_strOutcome = std::string(pszExport) + " " + szResult + " " + (strErrors.empty() ? "-" : strErrors);
     }
     return ulResult;
 }

@@ -88,8 +88,8 @@ class CRun {
 public:
     CRun(CWorld& oWorld, const std::set<std::string>& setUsual) : m_oWorld(oWorld), m_setUsual(setUsual) {}
     // Runs one export (or a tick) and notes the outcome if the fault struck in
-    // it: the export, its result and its first error that a run without faults
-    // does not log.
+    // it: the export, its result and the errors it logged that a run without
+    // faults does not.
     uint32_t Call(const char* pszExport, const std::function<uint32_t()>& fnCall);
     const std::string& Outcome() const { return m_strOutcome; }
     const std::set<std::string>& Seen() const { return m_setSeen; }
