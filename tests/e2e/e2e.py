@@ -8,7 +8,8 @@
 # milliseconds: a take it spoiled proves nothing and is taken again, up to
 # three times. The library moves audio in whole blocks, so what it loses or
 # repeats is a whole block; a dropout is a stretch of silence after which the
-# signal goes on with nothing missing.
+# signal goes on with nothing missing (or, in the microphone feed, shifted by
+# no whole number of blocks).
 import os
 import re
 import shutil
@@ -25,8 +26,8 @@ ENV = dict(kv.split('=', 1) for kv in subprocess.run(
     check=True, capture_output=True, text=True).stdout.split('\0') if '=' in kv)
 TONES = 24          # as play_e2e plays them: block n is 500 + 100 * ((n + c * 12) % 24) Hz
 BLOCK_MS = 20
-SILENT_RMS = 2900   # a quarter of a block's at volume 128: below, a window is mostly silence
-LONG_GAP_MS = 150   # longer than any dropout the rig showed: the sound has ended
+SILENT_RMS = 2900   # a quarter of a block's RMS at -6 dBFS, half at volume 128: below, mostly silence
+LONG_GAP_MS = 150   # longer than the sound server's dropouts (a few tens of ms): the sound has ended
 failed = []
 
 
@@ -184,7 +185,7 @@ def capture(work, take, exe, rate, chans, seconds, selector, datalen, *fault):
                                f'{work}/feed.raw'], env=ENV)
     try:
         time.sleep(1.5)  # capture notifications are late until the feed has run for a moment
-        said = wine(exe, rate, chans, seconds, selector, datalen, 'Z:' + raw, *fault)
+        said = wine(exe, rate, chans, seconds, selector, datalen, 'Z:' + raw, *fault)  # Z: is Wine's view of /
     finally:
         feeder.terminate()
         feeder.wait()

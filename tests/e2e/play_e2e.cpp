@@ -42,12 +42,13 @@ bool Expect(bool bOk, const std::string& strWhat)
 std::vector<Block> Signal(size_t ulBlocks, uint32_t ulRate, uint32_t ulChannels)
 {
     std::vector<Block> vecBlocks(ulBlocks, Block(ulRate / 50 * ulChannels));
-    for (uint32_t c = 0; c < ulChannels; ++c) {
+    for (uint32_t ulChannel = 0; ulChannel < ulChannels; ++ulChannel) {
         double dPhase = 0;
-        for (size_t n = 0; n < ulBlocks; ++n) {
-            const double dStep = 2 * kdPi * (500 + 100 * ((n + c * kulTones / 2) % kulTones)) / ulRate;
-            for (size_t i = c; i < vecBlocks[n].size(); i += ulChannels, dPhase = std::fmod(dPhase + dStep, 2 * kdPi)) {
-                vecBlocks[n][i] = static_cast<int16_t>(std::lround(kdAmplitude * std::sin(dPhase)));
+        for (size_t ulBlock = 0; ulBlock < ulBlocks; ++ulBlock) {
+            Block& vecBlock = vecBlocks[ulBlock];
+            const double dStep = 2 * kdPi * (500 + 100 * ((ulBlock + ulChannel * kulTones / 2) % kulTones)) / ulRate;
+            for (size_t i = ulChannel; i < vecBlock.size(); i += ulChannels, dPhase = std::fmod(dPhase + dStep, 2 * kdPi)) {
+                vecBlock[i] = static_cast<int16_t>(std::lround(kdAmplitude * std::sin(dPhase)));
             }
         }
     }
@@ -67,18 +68,19 @@ void HandOver(VocoraPlayHandle hPlay, std::vector<Block>& vecBlocks, size_t ulFr
               size_t ulVolumeAt = SIZE_MAX)
 {
     const auto tStart = std::chrono::steady_clock::now();
-    for (size_t n = ulFrom; n < ulTo; ++n) {
-        std::this_thread::sleep_until(tStart + std::chrono::milliseconds(20) * (std::max(n - ulFrom, ulPreroll) - ulPreroll));
-        if (n == ulVolumeAt) {
-            Expect(Vocora_SetPlayVolume(hPlay, 128) == VOCORA_OK, "volume 128 before block " + std::to_string(n));
+    for (size_t ulBlock = ulFrom; ulBlock < ulTo; ++ulBlock) {
+        std::this_thread::sleep_until(tStart + std::chrono::milliseconds(20) * (std::max(ulBlock - ulFrom, ulPreroll) - ulPreroll));
+        if (ulBlock == ulVolumeAt) {
+            Expect(Vocora_SetPlayVolume(hPlay, 128) == VOCORA_OK, "volume 128 before block " + std::to_string(ulBlock));
         }
-        uint32_t ulResult = VOCORA_OK;
-        for (int i = 0; i < 400 && (ulResult = Vocora_Play(hPlay, reinterpret_cast<uint8_t*>(vecBlocks[n].data()),
-                                                           static_cast<uint32_t>(vecBlocks[n].size() * 2))) == VOCORA_ERR_NO_MEMORY; ++i) {
-            Sleep(5);
+        Block& vecBlock = vecBlocks[ulBlock];
+        uint32_t ulResult = VOCORA_ERR_NO_MEMORY;
+        for (int i = 0; i < 400 && ulResult == VOCORA_ERR_NO_MEMORY; ++i) {
+            Sleep(i == 0 ? 0 : 5);
+            ulResult = Vocora_Play(hPlay, reinterpret_cast<uint8_t*>(vecBlock.data()), static_cast<uint32_t>(vecBlock.size() * 2));
         }
         if (ulResult != VOCORA_OK) {
-            Expect(false, "Vocora_Play of block " + std::to_string(n) + " returned " + std::to_string(ulResult));
+            Expect(false, "Vocora_Play of block " + std::to_string(ulBlock) + " returned " + std::to_string(ulResult));
             return;
         }
     }
@@ -103,8 +105,9 @@ int PlayPlatform(const std::vector<Block>& vecBlocks, uint32_t ulRate, uint32_t 
     hr = SUCCEEDED(hr) ? pDevice->SetCooperativeLevel(GetDesktopWindow(), DSSCL_NORMAL) : hr;
     hr = SUCCEEDED(hr) ? pDevice->CreateSoundBuffer(&stDesc, pBuffer.Put(), nullptr) : hr;
     hr = SUCCEEDED(hr) ? pBuffer->Lock(0, ulBytes, &pRegion, &ulRegion, nullptr, nullptr, 0) : hr;
-    for (size_t n = 0; SUCCEEDED(hr) && n < vecBlocks.size(); ++n) {
-        std::memcpy(static_cast<uint8_t*>(pRegion) + n * vecBlocks[n].size() * 2, vecBlocks[n].data(), vecBlocks[n].size() * 2);
+    auto* pucAt = static_cast<uint8_t*>(pRegion);
+    for (size_t ulBlock = 0; SUCCEEDED(hr) && ulBlock < vecBlocks.size(); pucAt += vecBlocks[ulBlock++].size() * 2) {
+        std::memcpy(pucAt, vecBlocks[ulBlock].data(), vecBlocks[ulBlock].size() * 2);
     }
     hr = SUCCEEDED(hr) ? pBuffer->Unlock(pRegion, ulRegion, nullptr, 0) : hr;
     hr = SUCCEEDED(hr) ? pBuffer->Play(0, 0, 0) : hr;
@@ -163,7 +166,7 @@ int main(int argc, char** argv)
         return 1;
     }
     // Restart: stopped with 35 blocks staged, which the stop must discard.
-    // Destroy: with the staging queue full for the last second.
+    // Destroy: all at once, so that the staging queue is full for about the last second.
     const size_t ulFirst = strScenario == "stream" || strScenario == "volume" ? vecBlocks.size() : vecBlocks.size() / 2;
     HandOver(hPlay, vecBlocks, 0, ulFirst, strScenario == "restart" ? 35 : strScenario == "destroy" ? SIZE_MAX : 4,
              strScenario == "volume" ? ulFirst / 2 : SIZE_MAX);
