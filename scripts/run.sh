@@ -43,7 +43,8 @@ echo "the output sink's recording: $out/played.wav ($(stat -c %s "$out/played.wa
 
 echo
 echo "== vocora-host record --seconds 3, with a 1 kHz tone fed to the virtual microphone"
-"$here/wine-run.sh" "$VOCORA_BUILD/bin/rig_tone.exe" write "$(winepath -w "$out/feed.raw")" 16000 1000 6
+/usr/bin/python3 -c 'import numpy as np, sys
+(16384 * np.sin(2 * np.pi * 1000 * np.arange(6 * 16000) / 16000)).astype("<i2").tofile(sys.argv[1])' "$out/feed.raw"
 pacat --playback --raw --format=s16le --rate=16000 --channels=1 --latency-msec=10 \
     --device="$VOCORA_MIC_FEED" "$out/feed.raw" &
 feeder=$!

@@ -78,7 +78,8 @@ start_wineserver() {
     # A persistent server and one warm-up program: every later program then
     # starts in a fraction of a second instead of seconds.
     # (Daemons get no terminal streams: they must not hold a caller's pipe open.)
-    wineserver -p </dev/null >/dev/null 2>&1
+    # (A server already running answers with a failure: that is fine.)
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 }
 

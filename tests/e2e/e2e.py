@@ -1,0 +1,229 @@
+# Drives one end-to-end sound case through the rig and judges it:
+#
+#   e2e.py play PLAY_E2E MODE SCENARIO RATE CHANNELS [--fault drop|repeat|zero N]
+#   e2e.py capture CAPTURE_E2E RATE CHANNELS SECONDS SELECTOR DATALEN [--fault ...]
+#
+# Every check prints one line with what was expected and what was measured.
+# The sound server now and then runs a stream dry for a few tens of
+# milliseconds: a take it spoiled proves nothing and is taken again, up to
+# three times. The library moves audio in whole blocks, so what it loses or
+# repeats is a whole block; a dropout is a stretch of silence after which the
+# signal goes on with nothing missing (or, in the microphone feed, shifted by
+# no whole number of blocks).
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+ENV = dict(kv.split('=', 1) for kv in subprocess.run(
+    ['bash', '-c', f'set -a; . {ROOT}/scripts/rig_env.sh; env -0'],
+    check=True, capture_output=True, text=True).stdout.split('\0') if '=' in kv)
+TONES = 24          # as play_e2e plays them: block n is 500 + 100 * ((n + c * 12) % 24) Hz
+BLOCK_MS = 20
+SILENT_RMS = 2900   # a quarter of a block's RMS at -6 dBFS, half at volume 128: below, mostly silence
+LONG_GAP_MS = 150   # longer than the sound server's dropouts (a few tens of ms): the sound has ended
+failed = []
+
+
+def check(ok, what, expected, measured):
+    failed.extend([] if ok else [what])
+    print(f"{'ok  ' if ok else 'FAIL'} {what}: expected {expected}, measured {measured}", flush=True)
+    return ok
+
+
+def wine(*args, env=ENV):
+    out = subprocess.run([f'{ROOT}/scripts/wine-run.sh', *args], env=env, capture_output=True, text=True, timeout=60)
+    print(out.stdout + out.stderr, end='', flush=True)
+    return out.stdout if check(out.returncode == 0, 'the program', 'status 0', out.returncode) else ''
+
+
+# Per quarter window, the block number mod TONES sounding in the 10 ms window
+# there (whose bins lie 100 Hz apart, on the tones), or -1 for silence.
+def labels(x, rate, chan):
+    width = rate // 100
+    win = np.lib.stride_tricks.sliding_window_view(x.astype(float), width)[::width // 4]
+    tone = np.abs(np.fft.rfft(win, axis=1))[:, 5:5 + TONES].argmax(axis=1)
+    rms = np.sqrt((win ** 2).mean(axis=1))
+    return np.where(rms < SILENT_RMS, -1, (tone - chan * TONES // 2) % TONES), rms, width / 4 / rate * 1000
+
+
+# (tone or -1, ms) for each stretch of one label. A stretch of a window or two
+# is where a tone starts, stops or changes: it goes to the one before.
+def runs(lab, step_ms):
+    cut = np.flatnonzero(np.diff(lab)) + 1
+    out = []
+    for a, b in zip(np.r_[0, cut], np.r_[cut, len(lab)]):
+        if out and (b - a <= 2 or out[-1][0] == lab[a]):
+            out[-1] = (out[-1][0], out[-1][1] + (b - a) * step_ms)
+        else:
+            out.append((int(lab[a]), (b - a) * step_ms))
+    return out
+
+
+# Follows blocks first, first + 1, ... through the runs until the sound ends:
+# (blocks heard, the runs left, fault, why the take is void). Where the sound
+# is cut (a stop, a destroy) a few milliseconds of the next block may sound,
+# too short to tell: the last block may then seem long.
+def walk(rs, first, cut=False):
+    n = first
+    for i in range(next((j for j, r in enumerate(rs) if r[0] >= 0), len(rs)), len(rs)):
+        tone, ms = rs[i]
+        if tone < 0 and (ms >= LONG_GAP_MS or i + 1 == len(rs)):
+            return n - first, rs[i:], None, None
+        if tone < 0:
+            after = rs[i + 1][0]
+            if after in ((n - 1) % TONES, n % TONES):
+                return n - first, rs[i:], None, f'{ms:.0f} ms of silence at block {n}, then the blocks go on'
+            silent = f'block {n} silent' if after == (n + 1) % TONES else f'silence at block {n}, then tone {after}'
+            return n - first, rs[i:], f'{silent} ({ms:.0f} ms)', None
+        if tone != n % TONES:
+            skip = (tone - n) % TONES
+            lost = f'{skip} block(s) lost at block {n}' if skip < TONES // 2 else f'tone {tone} again at block {n}'
+            return n - first, rs[i:], lost, None
+        inside = 0 < i < len(rs) - 1 and rs[i - 1][0] >= 0 and rs[i + 1][0] >= 0
+        last = cut and (i + 1 == len(rs) or rs[i + 1][1] >= LONG_GAP_MS)
+        if (ms > 1.5 * BLOCK_MS and not last) or (inside and ms < 0.5 * BLOCK_MS):
+            return n - first, rs[i:], f'block {n} sounds {ms:.1f} ms (a block is {BLOCK_MS})', None
+        n += 1
+    return n - first, [], None, None
+
+
+def judge_play(x, scenario, rate, handed):
+    for chan in range(x.shape[1]):
+        lab, rms, step_ms = labels(x[:, chan], rate, chan)
+        heard, rest, fault, void = walk(runs(lab, step_ms), 0, scenario in ('restart', 'destroy'))
+        name = f'channel {chan}'
+        if scenario == 'restart' and not (fault or void):
+            check(handed[0] - 45 <= heard <= handed[0] - 30, f'{name}: blocks heard before the stop, which must'
+                  ' discard the 35 staged', f'{handed[0] - 45}..{handed[0] - 30}', heard)
+            new = next((j for j, r in enumerate(rest) if r[0] == handed[0] % TONES), len(rest))
+            stale = sum(1 for tone, _ in rest[:new] if tone >= 0)
+            check(stale <= 4, f'{name}: stale blocks of the sound buffer after the restart', 'at most 4', stale)
+            heard, _, fault, void = walk(rest[new:], handed[0])
+        if void and not fault:
+            return f'{name}: {void}'
+        check(fault is None, f'{name}: blocks in order, each sounding once', 'no fault', fault or 'none')
+        # Destroyed with the staging queue full: those 40 blocks must not play.
+        low, high = (25, handed[0] - 30) if scenario == 'destroy' else (handed[scenario == 'restart'],) * 2
+        check(low <= heard <= high, f'{name}: blocks heard' + (f' of {handed[0]} handed over' if low < high else ''),
+              f'{low}..{high}' if low < high else low, heard)
+        # The level of a sine from its RMS, in the first and last quarter of the sound.
+        first, last = (20 * np.log10(np.median(q) * np.sqrt(2) / 32768) for q in np.array_split(rms[lab >= 0], 4)[::3])
+        check(abs(first + 6) <= 1, f'{name}: level', '-6 dBFS within 1 dB', f'{first:.1f} dBFS')
+        if scenario == 'volume':
+            check(abs(last - first + 6) <= 1, f'{name}: level at volume 128 against 255', '-6 dB within 1 dB',
+                  f'{last - first:.1f} dB')
+
+
+def play(work, take, exe, mode, scenario, rate, chans, *fault):
+    raw = f'{work}/take{take}.raw'
+    env = dict(ENV, WINEDLLOVERRIDES='dsound=d;' + ENV['WINEDLLOVERRIDES']) if mode == 'fallback' else ENV
+    with open(raw, 'wb') as out:
+        # A short latency, or parec loses what it holds when it is stopped.
+        rec = subprocess.Popen(['parec', f'--device={ENV["VOCORA_SINK"]}.monitor', '--raw', '--format=s16le',
+                                f'--rate={rate}', f'--channels={chans}', '--latency-msec=10'], env=ENV, stdout=out)
+        try:
+            time.sleep(0.5)
+            said = wine(exe, mode, scenario, rate, chans, *fault, env=env)
+            time.sleep(0.5)
+        finally:  # SIGTERM, then wait, so that parec writes out what it holds
+            rec.terminate()
+            rec.wait()
+    handed = re.search(r'^handed (\d+) then (\d+)$', said, re.M)
+    x = np.fromfile(raw, '<i2')
+    return handed and judge_play(x[:len(x) // int(chans) * int(chans)].reshape(-1, int(chans)), scenario,
+                                 int(rate), [int(h) for h in handed.groups()])
+
+
+# Reloads the feed sink and the microphone over its monitor in the format
+# fmt (rate, channels), or else in the rig's usual one.
+def microphone(*fmt):
+    feed, mic = ENV['VOCORA_MIC_FEED'], ENV['VOCORA_MIC']
+    mods = subprocess.run(['pactl', 'list', 'short', 'modules'], env=ENV, capture_output=True, text=True).stdout
+    # The microphone goes before the sink it remaps, which would take it along.
+    for mod in sorted((int(m.split()[0]) for m in mods.splitlines()
+                       if re.search(rf'\b(sink_name={feed}|source_name={mic})(\s|$)', m)), reverse=True):
+        subprocess.run(['pactl', 'unload-module', str(mod)], env=ENV)
+    opts = [f'rate={fmt[0]}', f'channels={fmt[1]}'] if fmt else []
+    for cmd in (['load-module', 'module-null-sink', f'sink_name={feed}', 'norewinds=1', *opts],
+                ['load-module', 'module-remap-source', f'source_name={mic}', f'master={feed}.monitor', *opts],
+                ['set-default-source', mic]):
+        subprocess.run(['pactl', *cmd], env=ENV, check=True, stdout=subprocess.DEVNULL)
+
+
+def judge_capture(got, block, rate, seconds):
+    loud = np.flatnonzero(got.any(axis=1))
+    span = (loud[-1] - loud[0]) / rate if len(loud) else 0
+    if not check(span >= seconds - 1, 'the fed counter captured', f'{seconds - 1} s or more', f'{span:.2f} s'):
+        return None
+    got = got[loud[0]:loud[-1] + 1].astype(np.int64)
+    want = (got[0, 0] + np.arange(len(got))[:, None] + 0x4000 * np.arange(got.shape[1])) & 0xffff
+    bad = np.flatnonzero((got != want).any(axis=1))
+    if not len(bad):
+        check(True, 'the counter unbroken', 'nothing lost, repeated or zeroed', f'{len(got)} frames in order')
+        return None
+    at = bad[0]
+    zeros = int(np.argmax(got[at:].any(axis=1)))
+    jump = (int(got[at + zeros, 0]) - int(want[at, 0]) + 0x8000) % 0x10000 - 0x8000
+    if (zeros and jump == 0) or (not zeros and jump > 0 and jump % block):
+        return f'at frame {at} {zeros} frames of silence, then the counter moves on by {jump}'
+    check(False, 'the counter unbroken', 'nothing lost, repeated or zeroed',
+          f'at frame {at} {zeros} frames of zeros, then a jump of {jump} frames ({jump / block:+.2f} blocks)')
+
+
+def capture(work, take, exe, rate, chans, seconds, selector, datalen, *fault):
+    raw = f'{work}/take{take}.raw'
+    # 50 ms queued: with 10 ms the feed ran dry now and then at 44.1 kHz stereo.
+    feeder = subprocess.Popen(['pacat', '--playback', '--raw', '--format=s16le', f'--rate={rate}',
+                               f'--channels={chans}', '--latency-msec=50', f'--device={ENV["VOCORA_MIC_FEED"]}',
+                               f'{work}/feed.raw'], env=ENV)
+    try:
+        time.sleep(1.5)  # capture notifications are late until the feed has run for a moment
+        said = wine(exe, rate, chans, seconds, selector, datalen, 'Z:' + raw, *fault)  # Z: is Wine's view of /
+    finally:
+        feeder.terminate()
+        feeder.wait()
+    block = re.search(r'^block (\d+)$', said, re.M)
+    got = np.fromfile(raw, '<u2')
+    return block and judge_capture(got[:len(got) // int(chans) * int(chans)].reshape(-1, int(chans)),
+                                   int(block.group(1)) // 2 // int(chans), int(rate), float(seconds))
+
+
+def main(direction, exe, *args):
+    if subprocess.run(['pactl', 'info'], env=ENV, capture_output=True).returncode:
+        print(f'RIG BROKEN: the sound server at {ENV["PULSE_SERVER"]} does not answer (run scripts/setup.sh)')
+        return 1
+    work = tempfile.mkdtemp(prefix=f'e2e-{direction}-', dir=ENV['VOCORA_RIG'])
+    try:
+        if direction == 'capture':
+            rate, chans, frames = int(args[0]), int(args[1]), int((float(args[2]) + 4) * int(args[0]))
+            ((1 + np.arange(frames)[:, None] + 0x4000 * np.arange(chans)) & 0xffff).astype('<u2').tofile(f'{work}/feed.raw')
+            # Nothing resampled: the feed arrives as the very bytes captured.
+            microphone(rate, chans)
+        for take in (1, 2, 3):
+            void = (play if direction == 'play' else capture)(work, take, exe, *args)
+            if not void:
+                break
+            print(f'VOID take {take}: {void}', flush=True)
+        else:
+            check(False, 'a take the sound server left whole', 'one of 3', 'a gap in every take')
+    finally:
+        if direction == 'capture':
+            microphone()
+    if failed:
+        print(f'recordings kept in {work}')
+        if args[0] == 'platform':
+            print("RIG BROKEN: the platform's own DirectSound is not heard whole through the sound server")
+        return 1
+    shutil.rmtree(work)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(*sys.argv[1:]))
