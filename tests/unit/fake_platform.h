@@ -1,12 +1,11 @@
 // The platform behind the library's table, for unit tests: devices the test
 // controls (waveOut, mixer, timer, modules, COM classes), a record of what
-// was taken and given back, and fault injection: every call that can fail
-// asks Fault() first.
+// was taken and not yet given back, and fault injection: every call that can
+// fail asks Fault() first.
 #ifndef VOCORA_TESTS_FAKE_PLATFORM_H
 #define VOCORA_TESTS_FAKE_PLATFORM_H
 
 #include <atomic>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -25,63 +24,59 @@ public:
 
     // True when this call is to fail. Calls on the arming thread are numbered
     // from 1 and call number iHostCall fails; a site armed by name fails at
-    // its iOccurrence-th call from any thread.
+    // its next call from any thread.
     static bool Fault(const char* pszSite);
     void FailHostCall(int iHostCall) { m_iFailHostCall = iHostCall; }
-    void FailSite(const std::string& strSite, int iOccurrence = 1);
+    void FailSite(const std::string& strSite) { m_strFailSite = strSite; }
     // "site#n" of the injected fault (n counts that site's host calls), or "".
     std::string Injected() const;
 
-    // What is still taken: allocations, handles, timers, periods, modules,
-    // mixer, waveOut, task memory. Empty when everything was given back.
+    // What is still taken: memory, handles, modules, mixers, timers and their
+    // periods, waveOut devices. Empty when everything was given back.
     std::string Outstanding() const;
+    void Take(const void* p) { Count(p, 1); }
+    bool Give(const void* p) { return Count(p, -1); }
+    void Take(const std::string& str) { Count(str, 1); }
+    void Give(const std::string& str) { Count(str, -1); }
+    void* TaskMemory(size_t ulBytes);  // for the library to free
+    static wchar_t* TaskText(const wchar_t* pwszText);
 
     // Devices.
     std::atomic<UINT> ulInputDevices{1};
     std::atomic<UINT> ulOutputDevices{1};
-    std::map<std::string, FARPROC> mapDirectSound;  // exports; empty: no DSOUND.DLL
+    std::map<std::string, FARPROC> mapDirectSound;        // exports; empty: no DSOUND.DLL
     std::vector<std::pair<CLSID, IUnknown*>> vecClasses;  // what CoCreateInstance finds
-    std::vector<DWORD> vecMixerSources;              // component type per source
+    std::vector<DWORD> vecMixerSources;                   // component type per source; 0: does not answer
     DWORD ulMixerValue = 0;
-    DWORD ulMixerLine = 0;                           // line whose control was asked for
-    std::vector<std::vector<uint8_t>> vecWaveOut;    // blocks written, in order
+    DWORD ulMixerLine = 0;                                // line whose control was asked for
+    std::vector<std::vector<uint8_t>> vecWaveOut;         // blocks written, in order
     WAVEFORMATEX stWaveOutFormat = {};
-    std::string strTimerSet;                         // "delay resolution flags" of the last timer
-    std::vector<HMODULE> vecQuietModules;            // thread notifications turned off
-    std::atomic<int> aiSleeps[16] = {};              // sleeps by length in ms (15: longer)
-    void CompleteWaveOut(size_t ulCount);            // the device finishes its oldest entries
-    size_t QueuedWaveOut();
-    void FireTimer();                                // one tick, on the calling thread
-
-    void* TaskMemory(size_t ulBytes);                   // for the library to free
-    static wchar_t* TaskText(const wchar_t* pwszText);
+    DWORD_PTR ulWaveOutProc = 0;
+    std::vector<WAVEHDR*> vecQueued;                      // written, not yet done
+    uintptr_t ulWaveOutOpened = 0;
+    std::string strTimerSet;                              // "delay resolution flags" of the last timer
+    LPTIMECALLBACK pfnTimer = nullptr;
+    DWORD_PTR ulTimerUser = 0;
+    std::vector<HMODULE> vecQuietModules;                 // thread notifications turned off
+    std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
+    void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
+    void FireTimer();                                     // one tick, on the calling thread
+    mutable std::recursive_mutex mtx;
 
 private:
+    bool Count(const void* p, int iDelta);
+    void Count(const std::string& str, int iDelta);
+
     static CFakePlatform* sm_pCurrent;
     PlatformApi m_stApi;
-    mutable std::recursive_mutex m_mtx;
     DWORD m_ulHostThread = 0;
     int m_iFailHostCall = 0;
     int m_iHostCalls = 0;
     std::map<std::string, int> m_mapHostSiteCalls;
     std::string m_strFailSite;
-    int m_iFailOccurrence = 0;
-    std::map<std::string, int> m_mapSiteCalls;
     std::string m_strInjected;
-
-    std::map<void*, size_t> m_mapAllocations;
-    std::set<HANDLE> m_setHandles;
-    std::set<void*> m_setTaskMemory;
-    int m_iModules = 0;
-    int m_iMixers = 0;
-    std::map<UINT, int> m_mapPeriods;
-    HWAVEOUT m_hWaveOut = nullptr;
-    DWORD_PTR m_ulWaveOutProc = 0;
-    std::vector<WAVEHDR*> m_vecQueued;
-    LPTIMECALLBACK m_pfnTimer = nullptr;
-    DWORD_PTR m_ulTimerUser = 0;
-
-    friend struct PlatformFakes;
+    std::set<const void*> m_setHeld;
+    std::map<std::string, int> m_mapHeld;
 };
 
 #endif
