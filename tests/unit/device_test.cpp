@@ -3,6 +3,7 @@
 // engine's settings, and the exports' own checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -177,6 +178,32 @@ TEST(Devices, WithoutABufferEverySlotRefuses)
         EXPECT_EQ(ulResult, VOCORA_ERR_INVALID_ARG);
     }
     EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(8, "%s Can't Be NULL."));
+    EXPECT_EQ(oCapture.Stop() + oCapture.Close() + oPlayer.Stop() + oPlayer.Close(), 0u);
+}
+
+// A lost buffer is restored and refilled; one that is not lost is never restored.
+TEST(DirectSoundPlayer, RestoresALostBuffer)
+{
+    CWorld oWorld;
+    Vocora_Init();
+    MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
+    {
+        InSequence oOrder;
+        EXPECT_CALL(oBuffer, GetStatus).WillOnce(DoAll(SetArgPointee<0>(DSBSTATUS_BUFFERLOST), Return(S_OK)));
+        EXPECT_CALL(oBuffer, Restore);
+        EXPECT_CALL(oBuffer, GetStatus).WillRepeatedly(::testing::DoDefault());
+    }
+    VocoraPlayHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &h), 0u);
+    std::vector<uint8_t> vecBlock(640, 0x21);
+    Vocora_PlayStart(h);
+    Vocora_Play(h, vecBlock.data(), 640);
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
+        return std::count(oBuffer.vecPlayed.begin(), oBuffer.vecPlayed.end(), 0x21) == 640;
+    }));
+    Vocora_DestoryPlayDec(h);
+    Vocora_Cleanup();
 }
 
 // ---- Worker threads ------------------------------------------------------------
@@ -358,11 +385,15 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0002u);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 1u) << "the same endpoints: nothing to do";
         oEngine.SelectCaptureDeviceByName("Microphone");  // the first of two, case and all
+        EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
         oEngine.SetAecMode(1, 44100);
         oEngine.SetAecMode(3, 48000);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(2).lVal, 3);
+        oEngine.SelectRenderDeviceByName("Speakers");
+        EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
+        EXPECT_EQ(oWorld.oDsp.mapProperties.at(4).lVal, 0) << "capture 0, render 0";
         char szName[1024] = "";
         EXPECT_EQ(oEngine.GetRenderDeviceName(0, szName), 0u);
         EXPECT_STREQ(szName, "Speakers");
@@ -429,6 +460,19 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     EXPECT_EQ(Vocora_DestoryCaptureDec(h), 0u);
     Vocora_Cleanup();
     EXPECT_EQ(oWorld.Unreleased(), "");
+}
+
+TEST(EchoCancellingCapture, NotOfferedWithoutAMicrophone)
+{
+    CWorld oWorld({true, true});
+    oWorld.oEnumerator.avecEndpoints[eCapture].clear();
+    Vocora_Init();
+    VocoraCaptureHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 0, &h), 0u);
+    EXPECT_EQ(oWorld.oCapture.oBuffer.stDesc.dwBufferBytes, 16 * 640u) << "DirectSound capture";
+    EXPECT_EQ(oWorld.oLog.WithFormat("AecAudio: The Number of Waveform-audio Input Devices Present in The System is Zero.").size(), 1u);
+    Vocora_DestoryCaptureDec(h);
+    Vocora_Cleanup();
 }
 
 // ---- Microphone level, gain, log, exports ---------------------------------------
@@ -634,6 +678,9 @@ TEST(EndpointLookup, RecordsAreCutAndCountsMustAgree)
     EXPECT_EQ(std::wcslen(stRecord.wszName), 510u);
     EXPECT_STREQ(stRecord.wszId, L"{long}");
     EXPECT_FALSE(stRecord.bMicArray);
+    GUID stSubtype = {};
+    EXPECT_EQ(CheckMicArrayJack(nullptr, &stRecord.bMicArray), E_POINTER);
+    EXPECT_EQ(QueryJackSubtype(nullptr, &stSubtype), E_POINTER);
     char szText[4] = "x";
     EXPECT_EQ(WideToAnsi(szText, nullptr, 4, CP_THREAD_ACP), nullptr);
     EXPECT_EQ(WideToAnsi(szText, L"", 4, CP_THREAD_ACP), szText);
