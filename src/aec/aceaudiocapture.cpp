@@ -3,6 +3,7 @@
 #include <new>
 
 #include "aec/aec_ids.h"
+#include "common/func_macros.h"
 #include "log/log.h"
 
 CAecAudioCapture::CAecAudioCapture() = default;
@@ -22,6 +23,12 @@ uint32_t CAecAudioCapture::Init(const AudioParam* pstAudioParam)
     // The voice-capture DSP delivers mono only.
     if (pstAudioParam->ulChannels != 1) {
         return VOCORA_ERR_INVALID_ARG;
+    }
+    // A format the DSP cannot take is refused as its set-up would refuse it.
+    if (!IsPlainPcmFormat(pstAudioParam->ulSampleRate, 1, pstAudioParam->ulBitsPerSample)) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::Init", "CCoreAudioCapture::CreateDec Failed, Error:[0x%x].",
+                   static_cast<unsigned>(DMO_E_TYPE_NOT_ACCEPTED));
+        return VOCORA_CAP_ERR_MIXER_OPEN;
     }
     Close();  // an engine from an earlier Init goes first
     m_poAecMicCapture = new (std::nothrow) CAecMicArrayCapture();

@@ -90,6 +90,12 @@ WAVEFORMATEX PcmWaveFormat(uint32_t ulSampleRate, uint32_t ulChannels, uint32_t 
     return stFormat;
 }
 
+bool IsPlainPcmFormat(uint32_t ulSampleRate, uint32_t ulChannels, uint32_t ulBitsPerSample)
+{
+    return ulSampleRate >= DSBFREQUENCY_MIN && ulSampleRate <= DSBFREQUENCY_MAX && (ulChannels == 1 || ulChannels == 2) &&
+           (ulBitsPerSample == 8 || ulBitsPerSample == 16);
+}
+
 uint32_t DirectSoundCaptureLoad()
 {
     if (sm_hDSoundModule == nullptr) {

@@ -16,6 +16,12 @@ uint32_t adjustPcmWave(uint8_t* pWaveBuf, uint32_t ulLength, uint32_t ulVolume);
 // bits truncated to 16 bits, block alignment and byte rate worked out.
 WAVEFORMATEX PcmWaveFormat(uint32_t ulSampleRate, uint32_t ulChannels, uint32_t ulBitsPerSample);
 
+// Whether the platform takes the record as plain PCM: DirectSound's rate range,
+// 8 or 16 bits, one or two channels. Some drivers abort the process on other
+// formats, so the devices refuse them before any platform call sees them, with
+// the code and message of the step that would have refused them.
+bool IsPlainPcmFormat(uint32_t ulSampleRate, uint32_t ulChannels, uint32_t ulBitsPerSample);
+
 // Resolves DirectSoundCaptureCreate8 from the module playback loaded: 0, or 4
 // when the module or the entry point is missing.
 uint32_t DirectSoundCaptureLoad();

@@ -42,7 +42,7 @@ uint32_t CreateCaptureObject(const char* pszFunction)
 
 // One notification's worth: the host's block length, or else the frames of
 // about 46 ms rounded up to a power of two.
-uint32_t CaptureBlockSize(const AudioParam* pstAudioParam)
+uint64_t CaptureBlockSize(const AudioParam* pstAudioParam)
 {
     if (pstAudioParam->ulDataLen != 0) {
         return pstAudioParam->ulDataLen;
@@ -51,7 +51,7 @@ uint32_t CaptureBlockSize(const AudioParam* pstAudioParam)
     while (ulFrames < pstAudioParam->ulSampleRate / 1000 * 46) {
         ulFrames *= 2;
     }
-    return pstAudioParam->ulBitsPerSample / 8 * pstAudioParam->ulChannels * ulFrames;
+    return uint64_t{pstAudioParam->ulBitsPerSample / 8} * pstAudioParam->ulChannels * ulFrames;
 }
 
 }  // namespace
@@ -110,12 +110,25 @@ uint32_t CDirectSoundCapture::Init(const AudioParam* pstAudioParam)
                pstAudioParam->ulChannels, pstAudioParam->ulSampleRate,
                pstAudioParam->ulBitsPerSample);
 
-    const uint32_t ulBlock = CaptureBlockSize(pstAudioParam);
-    if (ulBlock == 0) {
+    const uint64_t ullBlock = CaptureBlockSize(pstAudioParam);
+    if (ullBlock == 0) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundCapture::Init",
                    "CDirectSoundPlay::Init Failed, Data len is 0.");
         return VOCORA_ERR_ZERO_BLOCK;
     }
+    const auto fnBufferRefused = [](HRESULT hr) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundCapture::Init",
+                   "CDirectSoundCapture::Init CreateCaptureBuffer Fail, System Error:[0x%x], ErrorMsg:%s.",
+                   static_cast<unsigned>(hr), DirectSoundErrorText(hr));
+        return VOCORA_CAP_ERR_CREATE_BUFFER;
+    };
+    if (!IsPlainPcmFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels, pstAudioParam->ulBitsPerSample)) {
+        return fnBufferRefused(DSERR_BADFORMAT);
+    }
+    if (ullBlock > DSBSIZE_MAX / kulBlocks) {
+        return fnBufferRefused(DSERR_INVALIDPARAM);
+    }
+    const auto ulBlock = static_cast<uint32_t>(ullBlock);
     m_ulReadOffset = 0;
     m_ulNotifySize = ulBlock;
     m_ulBufferSize = kulBlocks * ulBlock;
@@ -129,11 +142,8 @@ uint32_t CDirectSoundCapture::Init(const AudioParam* pstAudioParam)
     stDesc.lpwfxFormat = &stFormat;
     HRESULT hr = sm_gpDSoundCapture->CreateCaptureBuffer(&stDesc, m_pstBuffer.Put(), nullptr);
     if (hr != DS_OK) {
-        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundCapture::Init",
-                   "CDirectSoundCapture::Init CreateCaptureBuffer Fail, System Error:[0x%x], ErrorMsg:%s.",
-                   static_cast<unsigned>(hr), DirectSoundErrorText(hr));
         ReleaseCaptureObjects();
-        return VOCORA_CAP_ERR_CREATE_BUFFER;
+        return fnBufferRefused(hr);
     }
     hr = m_pstBuffer->QueryInterface(kIidDirectSoundNotify,
                                      reinterpret_cast<void**>(m_pNotify.Put()));

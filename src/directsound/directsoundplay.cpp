@@ -174,6 +174,15 @@ uint32_t CDirectSoundPlay::Init(const AudioParam* pstAudioParam)
         return VOCORA_ERR_INVALID_ARG;
     }
     const auto ulBlock = static_cast<uint32_t>(ullBlock);
+    const auto fnBufferRefused = [](HRESULT hr) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                   "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[%d], ErrorMsg:%s.",
+                   static_cast<int>(hr), DirectSoundErrorText(hr));
+        return VOCORA_PLAY_ERR_NO_DEVICE;
+    };
+    if (!IsPlainPcmFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels, pstAudioParam->ulBitsPerSample)) {
+        return fnBufferRefused(DSERR_BADFORMAT);
+    }
 
     m_ulPcmDataBufferSize = kulBlocksStaged * ulBlock;
     m_pucPcmDataBuffer = AllocatePlatformBuffer(m_ulPcmDataBufferSize);
@@ -201,11 +210,8 @@ uint32_t CDirectSoundPlay::Init(const AudioParam* pstAudioParam)
     // The format lives only during this call.
     m_stBufferDesc.lpwfxFormat = nullptr;
     if (hr != DS_OK) {
-        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
-                   "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[%d], ErrorMsg:%s.",
-                   static_cast<int>(hr), DirectSoundErrorText(hr));
         ReleaseBuffers();
-        return VOCORA_PLAY_ERR_NO_DEVICE;
+        return fnBufferRefused(hr);
     }
     hr = pBuffer->QueryInterface(kIidDirectSoundBuffer8,
                                  reinterpret_cast<void**>(m_pSoundBuffer.Put()));

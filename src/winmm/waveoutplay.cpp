@@ -59,7 +59,8 @@ uint32_t CWaveOutPlay::Init(const AudioParam* pstAudioParam)
     m_ulChannels = pstAudioParam->ulChannels;
     m_ulBitsPerSample = pstAudioParam->ulBitsPerSample;
     m_ulSampleRate = pstAudioParam->ulSampleRate;
-    m_ulBufferSize = 2 * pstAudioParam->ulDataLen;
+    // Each entry holds two blocks; a size that does not fit 32 bits cannot be had.
+    m_ulBufferSize = pstAudioParam->ulDataLen <= UINT32_MAX / 2 ? 2 * pstAudioParam->ulDataLen : UINT32_MAX;
     return openWaveOutDevice();
 }
 
@@ -74,6 +75,14 @@ uint32_t CWaveOutPlay::openWaveOutDevice()
                    "Error during audio device check, need WaveOut, system error is %d",
                    static_cast<int>(Platform().pfnGetLastError()));
         return VOCORA_PLAY_ERR_NO_DEVICE;
+    }
+    if (!IsPlainPcmFormat(m_ulSampleRate, m_ulChannels, m_ulBitsPerSample)) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CWaveOutPlay::openWaveOutDevice", "failed to open waveout device");
+        return VOCORA_PLAY_ERR_CREATE_DEVICE;
+    }
+    if (m_ulBufferSize == UINT32_MAX) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CWaveOutPlay::openWaveOutDevice", "failed to malloc memory from system");
+        return VOCORA_ERR_NO_MEMORY;
     }
     if (m_ulBufferSize == 0) {
         m_ulBufferSize = kulDefaultBufferSize;

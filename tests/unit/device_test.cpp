@@ -116,52 +116,72 @@ TEST(DirectSoundPlayer, VolumeMapsToAttenuationAndReadsBack)
     Vocora_Cleanup();
 }
 
-// The block each record works out to, as the buffer DirectSound was asked for.
-TEST(Devices, BlockSizesFollowTheRecord)
+// The block each record works out to, as the buffer DirectSound was asked for,
+// and records the platform cannot take, refused before it sees them.
+TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
 {
+    enum EDevice { kPlay, kCapture, kWaveOut, kEchoCancelling };
     struct Case {
+        EDevice eDevice;
         AudioParam st;
-        bool bCapture;
         uint32_t ulResult;
         DWORD ulBufferBytes;
         const char* pszError;
     };
+    const char* const pszPlayRefused = "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[%d], ErrorMsg:%s.";
+    const char* const pszCaptureRefused =
+        "CDirectSoundCapture::Init CreateCaptureBuffer Fail, System Error:[0x%x], ErrorMsg:%s.";
     const Case astCases[] = {
-        {{8000, 1, 16, 0}, false, 0, 4 * 1024, ""},
-        {{8000, 1, 16, 1}, false, 0, 4, ""},
-        {{48000, 2, 16, 0}, false, 0, 4 * 2048, ""},
-        {{8000, 2, 16, 3840}, false, 0, 4 * 3840, ""},
-        {{8000, 1, 8, 0}, false, 0, 4 * 512, ""},
-        {{8000, 1, 4, 0}, false, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
-        {{8000, 1, 16, 0x04000000}, false, 2, 0, "CDirectSoundPlay::Init Failed, Sound buffer size must be between %d and %d"},
-        {{8000, 1, 16, 0}, true, 0, 16 * 1024, ""},
-        {{44100, 2, 16, 0}, true, 0, 16 * 8192, ""},
-        {{48000, 2, 16, 0}, true, 0, 16 * 16384, ""},
-        {{800, 1, 16, 0}, true, 0, 16 * 2, ""},
-        {{16000, 1, 16, 1001}, true, 0, 16 * 1001, ""},
-        {{23000, 1, 16, 0}, true, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
-        {{8000, 1, 4, 0}, true, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
+        {kPlay, {8000, 1, 16, 0}, 0, 4 * 1024, ""},
+        {kPlay, {8000, 1, 16, 1}, 0, 4, ""},
+        {kPlay, {48000, 2, 16, 0}, 0, 4 * 2048, ""},
+        {kPlay, {8000, 2, 16, 3840}, 0, 4 * 3840, ""},
+        {kPlay, {8000, 1, 8, 0}, 0, 4 * 512, ""},
+        {kPlay, {8000, 1, 4, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
+        {kPlay, {8000, 1, 16, 0x04000000}, 2, 0, "CDirectSoundPlay::Init Failed, Sound buffer size must be between %d and %d"},
+        {kPlay, {0xFFFFFFFF, 1, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
+        {kPlay, {16000, 3, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
+        {kPlay, {16000, 1, 12, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
+        {kCapture, {8000, 1, 16, 0}, 0, 16 * 1024, ""},
+        {kCapture, {44100, 2, 16, 0}, 0, 16 * 8192, ""},
+        {kCapture, {48000, 2, 16, 0}, 0, 16 * 16384, ""},
+        {kCapture, {16000, 1, 16, 1001}, 0, 16 * 1001, ""},
+        {kCapture, {23000, 1, 16, 0}, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
+        {kCapture, {8000, 1, 4, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
+        {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
+        {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
+        {kCapture, {16000, 0x40000000, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
+        {kCapture, {16000, 1, 16, 0x10000000}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
+        {kWaveOut, {16000, 2, 16, 320}, 0, 0, ""},
+        {kWaveOut, {16000, 0, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"},
+        {kWaveOut, {400000, 1, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"},
+        {kWaveOut, {16000, 1, 16, 0x80000001}, VOCORA_ERR_NO_MEMORY, 0, "failed to malloc memory from system"},
+        {kEchoCancelling, {16000, 1, 16, 0}, 0, 0, ""},
+        {kEchoCancelling, {300000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, "CCoreAudioCapture::CreateDec Failed, Error:[0x%x]."},
     };
     for (const Case& stCase : astCases) {
-        CWorld oWorld;
+        CWorld oWorld({stCase.eDevice != kWaveOut, stCase.eDevice == kEchoCancelling});
         Vocora_Init();
         oWorld.TakeErrors();
         void* h = nullptr;
+        const bool bCapture = stCase.eDevice == kCapture || stCase.eDevice == kEchoCancelling;
         const uint32_t ulResult =
-            stCase.bCapture ? Vocora_CreateCaptureDec(&stCase.st, 1, reinterpret_cast<VocoraCaptureHandle*>(&h))
-                            : Vocora_CreatePlayDec(&stCase.st, reinterpret_cast<VocoraPlayHandle*>(&h));
-        const DWORD ulBytes = stCase.bCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes
-                                              : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes;
-        EXPECT_EQ(ulResult, stCase.ulResult) << stCase.st.ulSampleRate << " " << stCase.st.ulDataLen;
-        EXPECT_EQ(ulBytes, stCase.ulBufferBytes) << stCase.st.ulSampleRate << " " << stCase.st.ulDataLen;
+            bCapture ? Vocora_CreateCaptureDec(&stCase.st, stCase.eDevice == kCapture, reinterpret_cast<VocoraCaptureHandle*>(&h))
+                     : Vocora_CreatePlayDec(&stCase.st, reinterpret_cast<VocoraPlayHandle*>(&h));
+        const DWORD ulBytes = stCase.eDevice == kCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes
+                                                         : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes;
+        const std::string strCase = std::to_string(stCase.eDevice) + ": " + std::to_string(stCase.st.ulSampleRate) + " " +
+                                    std::to_string(stCase.st.ulChannels) + " " + std::to_string(stCase.st.ulDataLen);
+        EXPECT_EQ(ulResult, stCase.ulResult) << strCase;
+        EXPECT_EQ(ulBytes, stCase.ulBufferBytes) << strCase;
         const std::vector<std::string> vecErrors = oWorld.TakeErrors();
-        EXPECT_EQ(vecErrors.empty() ? "" : vecErrors[0], stCase.pszError);
+        EXPECT_EQ(vecErrors.empty() ? "" : vecErrors[0], stCase.pszError) << strCase;
         if (h != nullptr) {
-            stCase.bCapture ? Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(h))
-                            : Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(h));
+            bCapture ? Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(h))
+                     : Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(h));
         }
         Vocora_Cleanup();
-        EXPECT_EQ(oWorld.Unreleased(), "");
+        EXPECT_EQ(oWorld.Unreleased(), "") << strCase;
     }
 }
 
