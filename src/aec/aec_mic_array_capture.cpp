@@ -1,5 +1,6 @@
 #include "aec/aec_mic_array_capture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <utility>
@@ -466,36 +467,42 @@ uint32_t CAecMicArrayCapture::Start()
     return 0;
 }
 
-// Also called from inside a tick (the owner stops on a lost microphone): the
-// platform does not wait for the running tick when the timer thread itself
-// kills the timer.
+// Also called from inside a tick (the owner may stop on a lost microphone):
+// the platform does not wait for the running tick when the timer thread itself
+// kills the timer. The host's thread and the timer thread may stop at once:
+// only the one that takes the timer's identifier ends it.
 uint32_t CAecMicArrayCapture::Stop()
 {
-    if (m_uiTimerId == 0) {
+    const UINT uiTimerId = m_uiTimerId.exchange(0);
+    if (uiTimerId == 0) {
         return 0;
     }
     Platform().pfnTimeEndPeriod(kulTimerResolutionMs);
-    Platform().pfnTimeKillEvent(std::exchange(m_uiTimerId, 0));
+    Platform().pfnTimeKillEvent(uiTimerId);
     return 0;
 }
 
 uint32_t CAecMicArrayCapture::AddEventSink(IAecCaptureEvent* poSink)
 {
-    if (poSink == nullptr) {
+    IAecCaptureEvent** const ppoEnd = m_apoEventSinks + m_ulEventSinks;
+    IAecCaptureEvent** const ppoAt = std::lower_bound(m_apoEventSinks, ppoEnd, poSink);
+    const bool bKnown = ppoAt != ppoEnd && *ppoAt == poSink;
+    if (poSink == nullptr || (!bKnown && m_ulEventSinks == kulMaxSinks)) {
         return 0xFFFFFFFF;
     }
-    m_setEventSinks.insert(poSink);
+    if (!bKnown) {
+        std::copy_backward(ppoAt, ppoEnd, ppoEnd + 1);
+        *ppoAt = poSink;
+        ++m_ulEventSinks;
+    }
     UpdateSingleSink();
     return 0;
 }
 
 uint32_t CAecMicArrayCapture::RemoveEventSink(IAecCaptureEvent* poSink)
 {
-    if (poSink == nullptr) {
-        m_setEventSinks.clear();
-    } else {
-        m_setEventSinks.erase(poSink);
-    }
+    IAecCaptureEvent** const ppoEnd = m_apoEventSinks + m_ulEventSinks;
+    m_ulEventSinks = poSink == nullptr ? 0 : static_cast<size_t>(std::remove(m_apoEventSinks, ppoEnd, poSink) - m_apoEventSinks);
     UpdateSingleSink();
     return 0;
 }
@@ -503,5 +510,5 @@ uint32_t CAecMicArrayCapture::RemoveEventSink(IAecCaptureEvent* poSink)
 // Events go to a sink only while it is the one registered.
 void CAecMicArrayCapture::UpdateSingleSink()
 {
-    m_poEventSink = m_setEventSinks.size() == 1 ? *m_setEventSinks.begin() : nullptr;
+    m_poEventSink = m_ulEventSinks == 1 ? m_apoEventSinks[0] : nullptr;
 }

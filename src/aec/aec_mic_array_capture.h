@@ -11,7 +11,7 @@
 #include <dmo.h>
 
 #include <cstdint>
-#include <set>
+#include <atomic>
 
 #include "aec/endpoint_lookup.h"
 #include "aec/media_buffer.h"
@@ -104,7 +104,11 @@ private:
 
     LONG m_lRefCount = 1;
     IAecCaptureEvent* m_poEventSink = nullptr;
-    std::set<IAecCaptureEvent*> m_setEventSinks;
+    // The registered sinks, ordered by address, each once; a fixed set, so
+    // that registering never allocates (nor throws).
+    static constexpr size_t kulMaxSinks = 4;
+    IAecCaptureEvent* m_apoEventSinks[kulMaxSinks] = {};
+    size_t m_ulEventSinks = 0;
     AecEndpointInfo* m_pstCaptureDevices = nullptr;
     AecEndpointInfo* m_pstRenderDevices = nullptr;
     uint32_t m_ulCaptureDeviceNums = 0;
@@ -119,7 +123,7 @@ private:
     uint32_t m_bAgc = 0;
     uint32_t m_ulNoiseSuppress = 0;
     uint32_t m_bFeatureMode = 1;
-    UINT m_uiTimerId = 0;
+    std::atomic<UINT> m_uiTimerId{0};
     IMediaObject* m_pMediaObject = nullptr;
     CPlatformBuffer m_pucOutputBuffer;
     CStaticMediaBuffer m_oMediaBuffer;

@@ -1,11 +1,12 @@
 // The host's end of a capture device: its callback with the user value, and
 // the stored volume. The host's thread sets them while the device's worker
-// reads them for every block, without a lock.
+// reads them for every block.
 #ifndef VOCORA_COMMON_CAPTURE_TARGET_H
 #define VOCORA_COMMON_CAPTURE_TARGET_H
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "common/audio_base.h"
 #include "vocora.h"
@@ -24,26 +25,25 @@ public:
         }
     };
 
+    // The pair is replaced and read as one, so that a host swapping both
+    // never has its new user value handed to its old callback.
     void Set(VocoraCaptureCallback pfnCallback, void* pUserData)
     {
-        // The user value goes first, so that a new callback never sees an older one.
-        m_pUserData = pUserData;
-        m_stCallback = Callback{pfnCallback};
+        std::lock_guard<std::mutex> oLock(m_mtxCall);
+        m_stCall = Call{pfnCallback, pUserData};
     }
-
-    Call Current() const { return Call{m_stCallback.load().pfnCallback, m_pUserData.load()}; }
+    Call Current() const
+    {
+        std::lock_guard<std::mutex> oLock(m_mtxCall);
+        return m_stCall;
+    }
 
     void SetVolume(uint32_t ulVolume) { m_ulVolume = ulVolume; }
     uint32_t Volume() const { return m_ulVolume; }
 
 private:
-    // (The pointer is wrapped: the compiler drops the callback type's
-    // attributes when it is a template argument itself.)
-    struct Callback {
-        VocoraCaptureCallback pfnCallback;
-    };
-    std::atomic<Callback> m_stCallback{Callback{nullptr}};
-    std::atomic<void*> m_pUserData{nullptr};
+    mutable std::mutex m_mtxCall;
+    Call m_stCall{nullptr, nullptr};
     std::atomic<uint32_t> m_ulVolume{255};
 };
 

@@ -419,9 +419,15 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_STREQ(szName, "Speakers");
         EXPECT_EQ(oEngine.GetRenderDeviceName(1, szName), 2u);
 
-        CountingSink oA, oB;
+        CountingSink aoSinks[5];
+        CountingSink &oA = aoSinks[0], &oB = aoSinks[1];
         EXPECT_EQ(oEngine.AddEventSink(nullptr), 0xFFFFFFFFu);
-        oEngine.AddEventSink(&oA);
+        for (CountingSink& oSink : aoSinks) {
+            EXPECT_EQ(oEngine.AddEventSink(&oSink), &oSink == &aoSinks[4] ? 0xFFFFFFFFu : 0u) << "four at most";
+        }
+        for (int i = 2; i < 4; ++i) {
+            oEngine.RemoveEventSink(&aoSinks[i]);
+        }
         oEngine.AddEventSink(&oB);
         oWorld.oDsp.vecReady = {20000, 20000};  // more ready than one tick holds
         EXPECT_EQ(oEngine.ProcessCapture(), 0u);
