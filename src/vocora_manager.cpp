@@ -26,6 +26,19 @@ CAudioCaptureBase* CaptureDevice(VocoraCaptureHandle hAudioCaptureDec)
     return reinterpret_cast<CAudioCaptureBase*>(hAudioCaptureDec);
 }
 
+// Stopping a device on its own worker thread (from its capture callback, or a
+// log callback called there) would wait for that very thread: refused at once.
+template <class TDevice>
+bool RefusedOnOwnThread(const TDevice* poDevice, const char* pszWrapper, const char* pszWhat)
+{
+    if (!poDevice->OnOwnThread()) {
+        return false;
+    }
+    VOCORA_LOG(VOCORA_LOG_ERROR, pszWrapper, "Failed, %s from the handle's own thread, Error:[0x%x].", pszWhat,
+               VOCORA_ERR_INVALID_ARG);
+    return true;
+}
+
 }  // namespace
 
 // The order is fixed: capture is created from the module playback loads.
@@ -73,6 +86,9 @@ uint32_t Vocora_CreatePlayDec_Wrapper(const AudioParam* pstAudioParam,
 uint32_t Vocora_DestoryPlayDec_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
     CAudioPlayBase* poSoundPlay = PlayDevice(phAudioPlayDec);
+    if (RefusedOnOwnThread(poSoundPlay, "Vocora_DestoryPlayDec_Wrapper", "DestoryDec")) {
+        return VOCORA_ERR_INVALID_ARG;
+    }
     poSoundPlay->Stop();
     const uint32_t ulResult = poSoundPlay->Close();
     delete poSoundPlay;
@@ -86,6 +102,9 @@ uint32_t Vocora_PlayStart_Wrapper(VocoraPlayHandle phAudioPlayDec)
 
 uint32_t Vocora_PlayStop_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
+    if (RefusedOnOwnThread(PlayDevice(phAudioPlayDec), "Vocora_PlayStop_Wrapper", "PlayStop")) {
+        return VOCORA_ERR_INVALID_ARG;
+    }
     return PlayDevice(phAudioPlayDec)->Stop();
 }
 
@@ -182,6 +201,9 @@ uint32_t Vocora_SetCaptureCallBack_Wrapper(VocoraCaptureHandle hAudioCaptureDec,
 uint32_t Vocora_DestoryCaptureDec_Wrapper(VocoraCaptureHandle hAudioCaptureDec)
 {
     CAudioCaptureBase* poSoundCapture = CaptureDevice(hAudioCaptureDec);
+    if (RefusedOnOwnThread(poSoundCapture, "Vocora_DestoryCaptureDec_Wrapper", "DestoryDec")) {
+        return VOCORA_ERR_INVALID_ARG;
+    }
     poSoundCapture->Stop();
     const uint32_t ulResult = poSoundCapture->Close();
     delete poSoundCapture;

@@ -104,6 +104,7 @@ uint32_t CAecAudioCapture::Close()
 uint32_t CAecAudioCapture::OnCaptureData(const uint8_t* pucData, uint32_t ulLength, uint32_t,
                                          uint32_t)
 {
+    const CWorkerThread::Scope oWorker(m_oWorker);
     const CCaptureTarget::Call oDeliver = m_oCaptureTarget.Current();
     if (static_cast<int32_t>(m_oCaptureTarget.Volume()) > 0 && oDeliver && pucData != nullptr) {
         oDeliver(pucData, ulLength);

@@ -68,8 +68,11 @@ public:
         return VOCORA_OK;
     }
 
+    bool OnOwnThread() const final { return m_oWorker.IsCurrent(); }
+
 protected:
     CCaptureTarget m_oCaptureTarget;
+    CWorkerThread m_oWorker;
 };
 
 #endif

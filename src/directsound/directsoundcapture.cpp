@@ -242,6 +242,7 @@ uint32_t CDirectSoundCapture::Close()
 
 uint32_t CDirectSoundCapture::CaptureThread()
 {
+    const CWorkerThread::Scope oWorker(m_oWorker);
     if (!m_pstBuffer) {
         VOCORA_LOG_NULL("CDirectSoundCapture::CaptureThread", "m_pstBuffer");
         return VOCORA_ERR_INVALID_ARG;

@@ -376,6 +376,7 @@ unsigned __stdcall CDirectSoundPlay::SoundPlayThreadProc(void* pArgument)
 
 uint32_t CDirectSoundPlay::PlayThread()
 {
+    const CWorkerThread::Scope oWorker(m_oWorker);
     while (m_bRunning == 1) {
         uint32_t ulResult = WaitPlayDone();
         if (ulResult != VOCORA_OK) {

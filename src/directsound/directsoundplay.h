@@ -50,6 +50,7 @@ public:
     uint32_t SetVolume(uint32_t ulVolume) override;
     uint32_t GetVolume(int32_t* plVolume) override;
     uint32_t Close() override;
+    bool OnOwnThread() const override { return m_oWorker.IsCurrent(); }
     virtual uint32_t PlayThread();
 
     uint32_t WaitPlayDone();
@@ -80,6 +81,7 @@ private:
     uint32_t m_ulPcmDataBufferSize = 0;
     uint32_t m_ulBlockSize = 1;
     uint32_t m_ulPlayBlock = 0;
+    CWorkerThread m_oWorker;
 };
 
 #endif

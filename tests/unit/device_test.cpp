@@ -283,6 +283,56 @@ TEST(Workers, FaultsAreReported)
     }
 }
 
+// A handle stopped or destroyed on its own thread, from its capture callback or
+// from a log callback called there, refuses at once instead of waiting for itself.
+struct OwnThreadCall {
+    void* h = nullptr;
+    std::atomic<uint32_t> ulResult{99};
+    static void VOCORA_CALL Capture(const uint8_t*, uint32_t, void* pUser)
+    {
+        auto* pst = static_cast<OwnThreadCall*>(pUser);
+        uint32_t ulUntried = 99;
+        pst->ulResult.compare_exchange_strong(ulUntried, Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(pst->h)));
+    }
+    static OwnThreadCall sm_stPlay;
+    static void VOCORA_CALL Log(void* p, int32_t l, const char* psz1, uint32_t ul, const char* pszFunction, const char* psz2,
+                                va_list va)
+    {
+        if (std::string(pszFunction) == "CDirectSoundPlay::PlayThread" && sm_stPlay.ulResult == 99) {
+            sm_stPlay.ulResult = Vocora_PlayStop(static_cast<VocoraPlayHandle>(sm_stPlay.h));
+        }
+        CLog::Callback(p, l, psz1, ul, pszFunction, psz2, va);
+    }
+};
+OwnThreadCall OwnThreadCall::sm_stPlay;
+
+TEST(Devices, NothingStopsItselfOnItsOwnThread)
+{
+    for (uint32_t ulSelector : {1u, 0u}) {
+        CWorld oWorld({true, ulSelector == 0});
+        Vocora_Init();
+        OwnThreadCall stCall;
+        ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, ulSelector, reinterpret_cast<VocoraCaptureHandle*>(&stCall.h)), 0u);
+        Vocora_SetCaptureCallBack(static_cast<VocoraCaptureHandle>(stCall.h), &OwnThreadCall::Capture, &stCall);
+        oWorld.oPlatform.FireTimer();
+        EXPECT_TRUE(WaitUntil([&] { return stCall.ulResult != 99; }));
+        EXPECT_EQ(stCall.ulResult, VOCORA_ERR_INVALID_ARG);
+        EXPECT_EQ(Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(stCall.h)), 0u) << "after the callback";
+        EXPECT_TRUE(oWorld.Logged("Failed, %s from the handle's own thread, Error:[0x%x]."));
+        Vocora_Cleanup();
+    }
+    CWorld oWorld;
+    Log_SetLogCallback(&OwnThreadCall::Log);
+    Vocora_Init();
+    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, reinterpret_cast<VocoraPlayHandle*>(&OwnThreadCall::sm_stPlay.h)), 0u);
+    oWorld.oPlatform.FailSite("Lock");
+    Vocora_PlayStart(static_cast<VocoraPlayHandle>(OwnThreadCall::sm_stPlay.h));
+    EXPECT_TRUE(WaitUntil([&] { return OwnThreadCall::sm_stPlay.ulResult != 99; }));
+    EXPECT_EQ(OwnThreadCall::sm_stPlay.ulResult, VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(OwnThreadCall::sm_stPlay.h)), 0u);
+    Vocora_Cleanup();
+}
+
 // ---- waveOut player ---------------------------------------------------------------
 
 TEST(WaveOutPlayer, GainsCutsAndFillsItsRing)
