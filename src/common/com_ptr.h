@@ -12,6 +12,25 @@ public:
     CComPtr(const CComPtr&) = delete;
     CComPtr& operator=(const CComPtr&) = delete;
     CComPtr(CComPtr&& oOther) noexcept : m_pInterface(std::exchange(oOther.m_pInterface, nullptr)) {}
+    CComPtr& operator=(CComPtr&& oOther) noexcept
+    {
+        if (this != &oOther) {
+            Reset();
+            m_pInterface = std::exchange(oOther.m_pInterface, nullptr);
+        }
+        return *this;
+    }
+
+    // Holds a reference of its own to pInterface (or nothing for null).
+    static CComPtr Share(T* pInterface)
+    {
+        CComPtr oShared;
+        if (pInterface != nullptr) {
+            pInterface->AddRef();
+            oShared.m_pInterface = pInterface;
+        }
+        return oShared;
+    }
 
     T* Get() const { return m_pInterface; }
     T* operator->() const { return m_pInterface; }

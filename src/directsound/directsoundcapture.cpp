@@ -1,5 +1,7 @@
 #include "directsound/directsoundcapture.h"
 
+#include <utility>
+
 #include "common/func_macros.h"
 #include "common/platform.h"
 #include "directsound/directsoundplay.h"
@@ -133,14 +135,15 @@ uint32_t CDirectSoundCapture::Init(const AudioParam* pstAudioParam)
     m_ulNotifySize = ulBlock;
     m_ulBufferSize = kulBlocks * ulBlock;
 
-    WAVEFORMATEX stFormat = PcmWaveFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels,
-                                          pstAudioParam->ulBitsPerSample);
-    DSCBUFFERDESC stDesc = {};
-    stDesc.dwSize = sizeof stDesc;
-    stDesc.dwFlags = 0;
-    stDesc.dwBufferBytes = m_ulBufferSize;
-    stDesc.lpwfxFormat = &stFormat;
-    HRESULT hr = sm_gpDSoundCapture->CreateCaptureBuffer(&stDesc, m_pstBuffer.Put(), nullptr);
+    m_stFormat = PcmWaveFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels, pstAudioParam->ulBitsPerSample);
+    m_pCaptureObject = CComPtr<IDirectSoundCapture8>::Share(sm_gpDSoundCapture);
+    HRESULT hr = CreateBuffer();
+    if (hr != DS_OK && sm_pfnDirectSoundCaptureCreate8 != nullptr) {
+        // The shared object refuses a second buffer on some platforms (and
+        // every buffer once its device has gone): one of its own takes it.
+        hr = sm_pfnDirectSoundCaptureCreate8(&kGuidDefaultCapture, m_pCaptureObject.Put(), nullptr);
+        hr = hr == DS_OK ? CreateBuffer() : hr;
+    }
     if (hr != DS_OK) {
         ReleaseCaptureObjects();
         return fnBufferRefused(hr);
@@ -175,7 +178,19 @@ uint32_t CDirectSoundCapture::Init(const AudioParam* pstAudioParam)
         ReleaseCaptureObjects();
         return VOCORA_CAP_ERR_NOTIFY;
     }
+    DirectSoundHoldModule();
+    m_bHoldsModule = true;
     return VOCORA_OK;
+}
+
+HRESULT CDirectSoundCapture::CreateBuffer()
+{
+    DSCBUFFERDESC stDesc = {};
+    stDesc.dwSize = sizeof stDesc;
+    stDesc.dwFlags = 0;
+    stDesc.dwBufferBytes = m_ulBufferSize;
+    stDesc.lpwfxFormat = &m_stFormat;
+    return m_pCaptureObject->CreateCaptureBuffer(&stDesc, m_pstBuffer.Put(), nullptr);
 }
 
 void CDirectSoundCapture::ReleaseCaptureObjects()
@@ -186,6 +201,31 @@ void CDirectSoundCapture::ReleaseCaptureObjects()
     }
     m_pstBuffer.Reset();
     m_pNotify.Reset();
+    m_pCaptureObject.Reset();
+    if (std::exchange(m_bHoldsModule, false)) {
+        DirectSoundLetGoModule();
+    }
+}
+
+// A new capture buffer, from a capture object of its own (a dead device's
+// object refuses new buffers), capturing into the same notifications.
+uint32_t CDirectSoundCapture::Reopen()
+{
+    if (m_pstBuffer) {
+        m_pstBuffer->Stop();
+    }
+    m_pNotify.Reset();
+    m_pstBuffer.Reset();
+    const PfnDirectSoundCaptureCreate8 pfnCreate = sm_pfnDirectSoundCaptureCreate8;
+    if (pfnCreate == nullptr || pfnCreate(&kGuidDefaultCapture, m_pCaptureObject.Put(), nullptr) != DS_OK ||
+        CreateBuffer() != DS_OK ||
+        m_pstBuffer->QueryInterface(kIidDirectSoundNotify, reinterpret_cast<void**>(m_pNotify.Put())) != DS_OK ||
+        m_pNotify->SetNotificationPositions(kulBlocks, m_astNotifyPos) != DS_OK ||
+        m_pstBuffer->Start(DSCBSTART_LOOPING) != DS_OK) {
+        return VOCORA_CAP_ERR_CREATE_BUFFER;
+    }
+    m_ulReadOffset = 0;
+    return VOCORA_OK;
 }
 
 uint32_t CDirectSoundCapture::Start()
@@ -248,17 +288,39 @@ uint32_t CDirectSoundCapture::CaptureThread()
         return VOCORA_ERR_INVALID_ARG;
     }
     uint32_t ulFailedLocks = 0;
+    // A device that has gone away reports nothing at all: no block for a
+    // while means it is gone. Either loss is reported once; then the buffer
+    // is made anew every half second until blocks come again.
+    bool bLost = false;
+    DWORD ulLastBlock = GetTickCount();
+    DWORD ulLastTry = ulLastBlock;
     for (;;) {
         if (m_bCapturing != 1) {
             return VOCORA_OK;
         }
         if (Platform().pfnWaveInGetNumDevs() == 0) {
-            m_bCapturing = 0;
-            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundCapture::CaptureThread",
-                       "CaptureThread Failed, ulWaveinDevNums not Exist.");
-            return VOCORA_CAP_ERR_NO_INPUT_DEVICE;
+            if (!std::exchange(bLost, true)) {
+                VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundCapture::CaptureThread",
+                           "CaptureThread Failed, ulWaveinDevNums not Exist.");
+            }
+            Platform().pfnWaitForSingleObject(m_hNotifyEvent, kulRetryMs);
+            continue;
         }
-        if (Platform().pfnWaitForSingleObject(m_hNotifyEvent, kulWaitMs) != WAIT_OBJECT_0) {
+        const DWORD ulNow = GetTickCount();
+        if (!bLost && ulNow - ulLastBlock > kulSilentMs) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundCapture::CaptureThread",
+                       "CaptureThread Failed, no capture data for %u ms, reopening the device.",
+                       static_cast<unsigned>(ulNow - ulLastBlock));
+            bLost = true;
+            ulLastTry = ulNow - kulRetryMs;
+        }
+        if (bLost && ulNow - ulLastTry >= kulRetryMs) {
+            ulLastTry = ulNow;
+            if (Reopen() != VOCORA_OK) {
+                continue;
+            }
+        }
+        if (Platform().pfnWaitForSingleObject(m_hNotifyEvent, kulWaitMs) != WAIT_OBJECT_0 || !m_pstBuffer) {
             continue;
         }
         DWORD ulCapturePos = 0;
@@ -303,6 +365,10 @@ uint32_t CDirectSoundCapture::CaptureThread()
         m_ulReadOffset = (m_ulReadOffset + ulLength1) % m_ulBufferSize;
         if (pCaptureData2 != nullptr) {
             m_ulReadOffset = (m_ulReadOffset + ulLength2) % m_ulBufferSize;
+        }
+        ulLastBlock = GetTickCount();
+        if (std::exchange(bLost, false)) {
+            VOCORA_LOG(VOCORA_LOG_INFO, "CDirectSoundCapture::CaptureThread", "CaptureThread the device captures again.");
         }
         if (pCaptureData1 == nullptr || ulLength1 == 0) {
             VOCORA_LOG(VOCORA_LOG_WARNING, "CDirectSoundCapture::CaptureThread",

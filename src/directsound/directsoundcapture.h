@@ -32,6 +32,9 @@ class CDirectSoundCapture : public CCaptureDevice {
 public:
     static constexpr uint32_t kulBlocks = 16;
     static constexpr DWORD kulWaitMs = 500;
+    // No block this long means the device is gone; it is reopened this often.
+    static constexpr DWORD kulSilentMs = 1000;
+    static constexpr DWORD kulRetryMs = 500;
 
     CDirectSoundCapture();
     ~CDirectSoundCapture() override;
@@ -46,7 +49,15 @@ public:
     uint32_t ReadOffset() const { return m_ulReadOffset; }
 
 private:
+    HRESULT CreateBuffer();
+    uint32_t Reopen();
     void ReleaseCaptureObjects();
+
+    // The process-wide capture object, or one of its own when that refuses a
+    // buffer or its device has gone.
+    CComPtr<IDirectSoundCapture8> m_pCaptureObject;
+    WAVEFORMATEX m_stFormat = {};
+    bool m_bHoldsModule = false;
 
     uint32_t m_ulBufferSize = 65535;
     HANDLE m_hCaptureThread = nullptr;

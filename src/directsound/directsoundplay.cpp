@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "common/func_macros.h"
 #include "directsound/directsoundcapture.h"
@@ -12,6 +13,15 @@ PfnDirectSoundCreate8 sm_pfnDirectSoundCreate8 = nullptr;
 IDirectSound8* sm_gpDSound = nullptr;
 
 namespace {
+
+// Guards the process-wide objects below and above, which a player's thread
+// replaces when the device object dies, besides the host's set-up and clean-up.
+std::mutex sm_mtxRuntime;
+uint32_t sm_ulDeviceEpoch = 0;                // counts the device objects made
+CDirectSoundPlay* sm_poPlayers = nullptr;     // every initialised player
+uint32_t sm_ulModuleHolders = 0;              // devices holding objects of the module
+uint32_t sm_ulPendingUnloads = 0;             // clean-ups that left the module to the last holder
+HMODULE sm_hPendingModule = nullptr;
 
 // IDirectSoundBuffer8, spelled out so that no GUID library is needed.
 const GUID kIidDirectSoundBuffer8 = {
@@ -60,6 +70,77 @@ const char* DirectSoundErrorText(HRESULT hr)
     }
 }
 
+namespace {
+
+// Creates the device object for the default playback device. Set-up reports
+// each failure; a player replacing a dead object says nothing until it succeeds.
+uint32_t CreateDeviceObject(bool bReport)
+{
+    HRESULT hr = sm_pfnDirectSoundCreate8(nullptr, &sm_gpDSound, nullptr);
+    if (hr != DS_OK) {
+        if (bReport) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundInit",
+                       "DirectSoundInit Failed, DirectSoundCreate8 failed(retcode:%d, errormsg:%s).",
+                       static_cast<int>(hr), DirectSoundErrorText(hr));
+        }
+        // A success code other than DS_OK may still have handed out an object.
+        if (sm_gpDSound != nullptr) {
+            std::exchange(sm_gpDSound, nullptr)->Release();
+        }
+        return VOCORA_PLAY_ERR_CREATE_DEVICE;
+    }
+    hr = sm_gpDSound->SetCooperativeLevel(Platform().pfnGetDesktopWindow(), DSSCL_NORMAL);
+    if (hr != DS_OK) {
+        if (bReport) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundInit",
+                       "DirectSoundInit Failed, SetCooperativeLevel failed(retcode:%d, errormsg:%s)",
+                       static_cast<int>(hr), DirectSoundErrorText(hr));
+        }
+        std::exchange(sm_gpDSound, nullptr)->Release();
+        return VOCORA_PLAY_ERR_COOPERATIVE_LEVEL;
+    }
+    ++sm_ulDeviceEpoch;
+    return VOCORA_OK;
+}
+
+// The process-wide device object, with a reference for the caller, made when
+// missing. With bDead the caller found the object of epoch *pulEpoch dead:
+// unless another player replaced it already, every player's buffer goes
+// first, since the platform hands out a new object only once nothing holds
+// the old one.
+CComPtr<IDirectSound8> DirectSoundDevice(bool bDead, uint32_t* pulEpoch)
+{
+    std::lock_guard<std::mutex> oLock(sm_mtxRuntime);
+    if (bDead && *pulEpoch == sm_ulDeviceEpoch && sm_gpDSound != nullptr) {
+        for (CDirectSoundPlay* poPlayer = sm_poPlayers; poPlayer != nullptr; poPlayer = poPlayer->m_poNextPlayer) {
+            poPlayer->DropBuffer();
+        }
+        std::exchange(sm_gpDSound, nullptr)->Release();
+    }
+    if (sm_gpDSound == nullptr && sm_pfnDirectSoundCreate8 != nullptr) {
+        CreateDeviceObject(false);
+    }
+    *pulEpoch = sm_ulDeviceEpoch;
+    return CComPtr<IDirectSound8>::Share(sm_gpDSound);
+}
+
+void ListPlayer(CDirectSoundPlay* poPlayer, bool bListed)
+{
+    std::lock_guard<std::mutex> oLock(sm_mtxRuntime);
+    CDirectSoundPlay** ppoAt = &sm_poPlayers;
+    while (*ppoAt != nullptr && *ppoAt != poPlayer) {
+        ppoAt = &(*ppoAt)->m_poNextPlayer;
+    }
+    if (bListed && *ppoAt == nullptr) {
+        *ppoAt = poPlayer;
+    } else if (!bListed && *ppoAt != nullptr) {
+        *ppoAt = poPlayer->m_poNextPlayer;
+        poPlayer->m_poNextPlayer = nullptr;
+    }
+}
+
+}  // namespace
+
 uint32_t DirectSoundLoadLibrary()
 {
     sm_hDSoundModule = Platform().pfnLoadLibraryA("DSOUND.DLL");
@@ -77,18 +158,40 @@ uint32_t DirectSoundLoadLibrary()
 
 uint32_t DirectSoundFreeLibrary()
 {
+    std::lock_guard<std::mutex> oLock(sm_mtxRuntime);
     if (sm_gpDSound != nullptr) {
-        sm_gpDSound->Release();
-        sm_gpDSound = nullptr;
+        std::exchange(sm_gpDSound, nullptr)->Release();
     }
     // Every entry point resolved from the module goes with it.
     sm_pfnDirectSoundCreate8 = nullptr;
     sm_pfnDirectSoundCaptureCreate8 = nullptr;
     if (sm_hDSoundModule != nullptr) {
-        Platform().pfnFreeLibrary(sm_hDSoundModule);
+        // Handles still playing or capturing run code of the module.
+        if (sm_ulModuleHolders == 0) {
+            Platform().pfnFreeLibrary(sm_hDSoundModule);
+        } else {
+            sm_hPendingModule = sm_hDSoundModule;
+            ++sm_ulPendingUnloads;
+        }
         sm_hDSoundModule = nullptr;
     }
     return VOCORA_OK;
+}
+
+void DirectSoundHoldModule()
+{
+    std::lock_guard<std::mutex> oLock(sm_mtxRuntime);
+    ++sm_ulModuleHolders;
+}
+
+void DirectSoundLetGoModule()
+{
+    std::lock_guard<std::mutex> oLock(sm_mtxRuntime);
+    if (--sm_ulModuleHolders == 0) {
+        for (; sm_ulPendingUnloads != 0; --sm_ulPendingUnloads) {
+            Platform().pfnFreeLibrary(sm_hPendingModule);
+        }
+    }
 }
 
 uint32_t DirectSoundInit()
@@ -104,28 +207,8 @@ uint32_t DirectSoundInit()
                    "DirectSoundInit Failed, system unspport  dsound to play and capture, use other");
         return VOCORA_ERR_NOT_AVAILABLE;
     }
-    HRESULT hr = sm_pfnDirectSoundCreate8(nullptr, &sm_gpDSound, nullptr);
-    if (hr != DS_OK) {
-        VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundInit",
-                   "DirectSoundInit Failed, DirectSoundCreate8 failed(retcode:%d, errormsg:%s).",
-                   static_cast<int>(hr), DirectSoundErrorText(hr));
-        // A success code other than DS_OK may still have handed out an object.
-        if (sm_gpDSound != nullptr) {
-            sm_gpDSound->Release();
-            sm_gpDSound = nullptr;
-        }
-        return VOCORA_PLAY_ERR_CREATE_DEVICE;
-    }
-    hr = sm_gpDSound->SetCooperativeLevel(Platform().pfnGetDesktopWindow(), DSSCL_NORMAL);
-    if (hr != DS_OK) {
-        VOCORA_LOG(VOCORA_LOG_ERROR, "DirectSoundInit",
-                   "DirectSoundInit Failed, SetCooperativeLevel failed(retcode:%d, errormsg:%s)",
-                   static_cast<int>(hr), DirectSoundErrorText(hr));
-        sm_gpDSound->Release();
-        sm_gpDSound = nullptr;
-        return VOCORA_PLAY_ERR_COOPERATIVE_LEVEL;
-    }
-    return VOCORA_OK;
+    std::lock_guard<std::mutex> oLock(sm_mtxRuntime);
+    return CreateDeviceObject(true);
 }
 
 uint32_t DirectSoundCleanup()
@@ -142,12 +225,12 @@ CDirectSoundPlay::~CDirectSoundPlay()
 
 uint32_t CDirectSoundPlay::Init(const AudioParam* pstAudioParam)
 {
-    if (sm_gpDSound == nullptr) {
+    CComPtr<IDirectSound8> pDevice = DirectSoundDevice(false, &m_ulDeviceEpoch);
+    if (!pDevice) {
         VOCORA_LOG_NULL("CDirectSoundPlay::Init", "sm_gpDSound");
         return VOCORA_ERR_INVALID_ARG;
     }
-    WAVEFORMATEX stFormat = PcmWaveFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels,
-                                          pstAudioParam->ulBitsPerSample);
+    m_stFormat = PcmWaveFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels, pstAudioParam->ulBitsPerSample);
     VOCORA_LOG(VOCORA_LOG_INFO, "CDirectSoundPlay::Init",
                "CDirectSoundPlay::Init Channels(%d) SampleRate(%d) BitsPerSample(%d).",
                pstAudioParam->ulChannels, pstAudioParam->ulSampleRate,
@@ -174,14 +257,11 @@ uint32_t CDirectSoundPlay::Init(const AudioParam* pstAudioParam)
         return VOCORA_ERR_INVALID_ARG;
     }
     const auto ulBlock = static_cast<uint32_t>(ullBlock);
-    const auto fnBufferRefused = [](HRESULT hr) {
+    if (!IsPlainPcmFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels, pstAudioParam->ulBitsPerSample)) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
                    "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[%d], ErrorMsg:%s.",
-                   static_cast<int>(hr), DirectSoundErrorText(hr));
+                   static_cast<int>(DSERR_BADFORMAT), DirectSoundErrorText(DSERR_BADFORMAT));
         return VOCORA_PLAY_ERR_NO_DEVICE;
-    };
-    if (!IsPlainPcmFormat(pstAudioParam->ulSampleRate, pstAudioParam->ulChannels, pstAudioParam->ulBitsPerSample)) {
-        return fnBufferRefused(DSERR_BADFORMAT);
     }
 
     m_ulPcmDataBufferSize = kulBlocksStaged * ulBlock;
@@ -204,26 +284,45 @@ uint32_t CDirectSoundPlay::Init(const AudioParam* pstAudioParam)
     m_stBufferDesc.dwSize = sizeof m_stBufferDesc;
     m_stBufferDesc.dwFlags = DSBCAPS_CTRLVOLUME | DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2;
     m_stBufferDesc.dwBufferBytes = static_cast<DWORD>(ullBufferBytes);
-    m_stBufferDesc.lpwfxFormat = &stFormat;
-    CComPtr<IDirectSoundBuffer> pBuffer;
-    HRESULT hr = sm_gpDSound->CreateSoundBuffer(&m_stBufferDesc, pBuffer.Put(), nullptr);
-    // The format lives only during this call.
-    m_stBufferDesc.lpwfxFormat = nullptr;
-    if (hr != DS_OK) {
+    const uint32_t ulResult = CreateBuffer(pDevice.Get(), m_pSoundBuffer);
+    if (ulResult != VOCORA_OK) {
         ReleaseBuffers();
-        return fnBufferRefused(hr);
+        return ulResult;
     }
-    hr = pBuffer->QueryInterface(kIidDirectSoundBuffer8,
-                                 reinterpret_cast<void**>(m_pSoundBuffer.Put()));
-    pBuffer.Reset();
-    if (hr != S_OK) {
-        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
-                   "CDirectSoundPlay::Init Failed, QueryInterface Failed, Error:[%d], ErrorMsg:%s.",
-                   static_cast<int>(hr), DirectSoundErrorText(hr));
-        ReleaseBuffers();
+    m_pDevice = std::move(pDevice);
+    m_ulBlockSize = ulBlock;
+    ListPlayer(this, true);
+    DirectSoundHoldModule();
+    m_bHoldsModule = true;
+    return VOCORA_OK;
+}
+
+// A sound buffer as the description asks, from pDevice. Reported by Init;
+// the play thread, making a buffer after a loss, reports nothing.
+uint32_t CDirectSoundPlay::CreateBuffer(IDirectSound8* pDevice, CComPtr<IDirectSoundBuffer8>& pBuffer8)
+{
+    const bool bReport = !m_bLost;
+    DSBUFFERDESC stDesc = m_stBufferDesc;
+    stDesc.lpwfxFormat = &m_stFormat;
+    CComPtr<IDirectSoundBuffer> pBuffer;
+    HRESULT hr = pDevice->CreateSoundBuffer(&stDesc, pBuffer.Put(), nullptr);
+    if (hr != DS_OK) {
+        if (bReport) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                       "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[%d], ErrorMsg:%s.",
+                       static_cast<int>(hr), DirectSoundErrorText(hr));
+        }
         return VOCORA_PLAY_ERR_NO_DEVICE;
     }
-    m_ulBlockSize = ulBlock;
+    hr = pBuffer->QueryInterface(kIidDirectSoundBuffer8, reinterpret_cast<void**>(pBuffer8.Put()));
+    if (hr != S_OK) {
+        if (bReport) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Init",
+                       "CDirectSoundPlay::Init Failed, QueryInterface Failed, Error:[%d], ErrorMsg:%s.",
+                       static_cast<int>(hr), DirectSoundErrorText(hr));
+        }
+        return VOCORA_PLAY_ERR_NO_DEVICE;
+    }
     return VOCORA_OK;
 }
 
@@ -231,12 +330,33 @@ void CDirectSoundPlay::ReleaseBuffers()
 {
     m_pucPcmDataBuffer.reset();
     m_pucPcmReadBuffer.reset();
+    std::lock_guard<std::mutex> oLock(m_mtxBuffer);
     m_pSoundBuffer.Reset();
+    m_pDevice.Reset();
+}
+
+CComPtr<IDirectSoundBuffer8> CDirectSoundPlay::Buffer()
+{
+    std::lock_guard<std::mutex> oLock(m_mtxBuffer);
+    return CComPtr<IDirectSoundBuffer8>::Share(m_pSoundBuffer.Get());
+}
+
+void CDirectSoundPlay::DropBuffer()
+{
+    std::lock_guard<std::mutex> oLock(m_mtxBuffer);
+    if (m_pSoundBuffer) {
+        m_bDropped = true;
+    }
+    m_pSoundBuffer.Reset();
+    m_pDevice.Reset();
 }
 
 uint32_t CDirectSoundPlay::Start()
 {
-    if (!m_pSoundBuffer) {
+    CComPtr<IDirectSoundBuffer8> pBuffer = Buffer();
+    // A player whose device is gone starts its thread all the same: the
+    // thread makes its buffer anew once the device returns.
+    if (!m_pucPcmDataBuffer || (!pBuffer && !m_bDropped)) {
         VOCORA_LOG_NULL("CDirectSoundPlay::Start", "m_pSoundBuffer");
         return VOCORA_ERR_INVALID_ARG;
     }
@@ -245,21 +365,21 @@ uint32_t CDirectSoundPlay::Start()
     if (m_hPlayThread != nullptr) {
         return VOCORA_OK;
     }
-    HRESULT hr = m_pSoundBuffer->SetCurrentPosition(0);
+    HRESULT hr = pBuffer ? pBuffer->SetCurrentPosition(0) : DS_OK;
     if (hr != DS_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
                    "CDirectSoundPlay::Start Failed, SetCurrentPosition Failed, Error:[%d], ErrorMsg:%s.",
                    static_cast<int>(hr), DirectSoundErrorText(hr));
         return VOCORA_PLAY_ERR_SET_POSITION;
     }
-    hr = m_pSoundBuffer->Play(0, 0, DSBPLAY_LOOPING);
+    hr = pBuffer ? pBuffer->Play(0, 0, DSBPLAY_LOOPING) : DS_OK;
     if (hr != DS_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
                    "CDirectSoundPlay::Start Failed, Play Failed, Error:[%d], ErrorMsg:%s.",
                    static_cast<int>(hr), DirectSoundErrorText(hr));
         return VOCORA_PLAY_ERR_PLAY;
     }
-    hr = m_pSoundBuffer->SetVolume(m_lVolume);
+    hr = pBuffer ? pBuffer->SetVolume(m_lVolume) : DS_OK;
     if (hr != DS_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
                    "CDirectSoundPlay::Start Failed, SetVolume Failed, Error:[%d], ErrorMsg:%s.",
@@ -274,7 +394,9 @@ uint32_t CDirectSoundPlay::Start()
     if (m_hPlayThread == nullptr) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
                    "CDirectSoundPlay::Start Failed, ZUVI_SDK_thr_create SoundPlay failed");
-        m_pSoundBuffer->Stop();
+        if (pBuffer) {
+            pBuffer->Stop();
+        }
         m_bRunning = 0;
         return VOCORA_PLAY_ERR_NOT_STARTED;
     }
@@ -289,8 +411,8 @@ uint32_t CDirectSoundPlay::Stop()
         Platform().pfnCloseHandle(m_hPlayThread);
         m_hPlayThread = nullptr;
     }
-    if (m_pSoundBuffer) {
-        m_pSoundBuffer->Stop();
+    if (CComPtr<IDirectSoundBuffer8> pBuffer = Buffer()) {
+        pBuffer->Stop();
     }
     std::lock_guard<std::mutex> oLock(m_mtxPcmBuffer);
     m_ulReadPos = 0;
@@ -301,14 +423,22 @@ uint32_t CDirectSoundPlay::Stop()
 uint32_t CDirectSoundPlay::Close()
 {
     Stop();
-    std::lock_guard<std::mutex> oLock(m_mtxPcmBuffer);
-    ReleaseBuffers();
+    ListPlayer(this, false);
+    {
+        std::lock_guard<std::mutex> oLock(m_mtxPcmBuffer);
+        ReleaseBuffers();
+    }
+    if (std::exchange(m_bHoldsModule, false)) {
+        DirectSoundLetGoModule();
+    }
     return VOCORA_OK;
 }
 
 uint32_t CDirectSoundPlay::Play(uint8_t* pucData, uint32_t ulLength)
 {
-    if (!m_pSoundBuffer) {
+    // A closed player has no staging queue; one whose device is gone keeps
+    // staging, to be played once its buffer is made anew.
+    if (!m_pucPcmDataBuffer) {
         VOCORA_LOG_NULL("CDirectSoundPlay::Play", "m_pSoundBuffer");
         return VOCORA_ERR_INVALID_ARG;
     }
@@ -329,14 +459,17 @@ uint32_t CDirectSoundPlay::Play(uint8_t* pucData, uint32_t ulLength)
     return ulResult;
 }
 
+// While the device is gone the volume is kept, and set on the buffer made
+// once it returns.
 uint32_t CDirectSoundPlay::SetVolume(uint32_t ulVolume)
 {
-    if (!m_pSoundBuffer) {
+    CComPtr<IDirectSoundBuffer8> pBuffer = Buffer();
+    if (!m_pucPcmDataBuffer || (!pBuffer && !m_bDropped)) {
         VOCORA_LOG_NULL("CDirectSoundPlay::SetVolume", "m_pSoundBuffer");
         return VOCORA_ERR_INVALID_ARG;
     }
     const int32_t lAttenuation = VolumeToAttenuation(static_cast<int32_t>(ulVolume));
-    const HRESULT hr = m_pSoundBuffer->SetVolume(lAttenuation);
+    const HRESULT hr = pBuffer ? pBuffer->SetVolume(lAttenuation) : DS_OK;
     if (hr != DS_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::SetVolume",
                    "CDirectSoundPlay::SetVolume Failed, SetVolume Failed, Error:[%d], ErrorMsg:%s.",
@@ -349,12 +482,13 @@ uint32_t CDirectSoundPlay::SetVolume(uint32_t ulVolume)
 
 uint32_t CDirectSoundPlay::GetVolume(int32_t* plVolume)
 {
-    if (!m_pSoundBuffer) {
+    CComPtr<IDirectSoundBuffer8> pBuffer = Buffer();
+    if (!m_pucPcmDataBuffer || (!pBuffer && !m_bDropped)) {
         VOCORA_LOG_NULL("CDirectSoundPlay::GetVolume", "m_pSoundBuffer");
         return VOCORA_ERR_INVALID_ARG;
     }
-    LONG lAttenuation = 0;
-    const HRESULT hr = m_pSoundBuffer->GetVolume(&lAttenuation);
+    LONG lAttenuation = m_lVolume;
+    const HRESULT hr = pBuffer ? pBuffer->GetVolume(&lAttenuation) : DS_OK;
     if (hr != DS_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::GetVolume",
                    "CDirectSoundPlay::GetVolume Failed, GetVolume Failed, Error:[%d], ErrorMsg:%s.",
@@ -374,65 +508,125 @@ unsigned __stdcall CDirectSoundPlay::SoundPlayThreadProc(void* pArgument)
     return 0;
 }
 
+// A failing step, or a device gone silent, is reported once; then, until the
+// device plays again or the player stops, the buffer is made anew every half
+// second.
 uint32_t CDirectSoundPlay::PlayThread()
 {
     const CWorkerThread::Scope oWorker(m_oWorker);
     while (m_bRunning == 1) {
         uint32_t ulResult = WaitPlayDone();
-        if (ulResult != VOCORA_OK) {
-            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::PlayThread",
-                       "CDirectSoundPlay::PlayThread WaitPlayDone Failed, Error:[0x%x].", ulResult);
-            break;
+        const char* pszStep = "CDirectSoundPlay::PlayThread WaitPlayDone Failed, Error:[0x%x].";
+        if (ulResult == VOCORA_OK) {
+            ulResult = UpdatePlayBuffer();
+            pszStep = "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x%x].";
         }
-        ulResult = UpdatePlayBuffer();
-        if (ulResult != VOCORA_OK) {
-            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::PlayThread",
-                       "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x%x].",
-                       ulResult);
-            break;
+        if (ulResult == VOCORA_OK) {
+            if (m_bLost.exchange(false)) {
+                VOCORA_LOG(VOCORA_LOG_INFO, "CDirectSoundPlay::PlayThread",
+                           "CDirectSoundPlay::PlayThread the device plays again.");
+            }
+            continue;
         }
+        if (!m_bLost) {
+            if (ulResult == kulDeviceGone) {
+                VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::PlayThread",
+                           "CDirectSoundPlay::PlayThread Failed, the device has gone silent, reopening it.");
+            } else {
+                VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::PlayThread", pszStep, ulResult);
+            }
+            m_bLost = true;
+        }
+        do {
+            Pause(kulRetryMs);
+        } while (m_bRunning == 1 && Reopen() != VOCORA_OK);
     }
+    return VOCORA_OK;
+}
+
+void CDirectSoundPlay::Pause(DWORD ulMs)
+{
+    for (DWORD ulWaited = 0; ulWaited < ulMs && m_bRunning == 1; ulWaited += 10) {
+        Platform().pfnSleep(10);
+    }
+}
+
+// A new buffer, from a new device object where the old one died, playing.
+uint32_t CDirectSoundPlay::Reopen()
+{
+    const bool bDead = !m_bDropped;  // dropped: another player replaced the object already
+    DropBuffer();
+    CComPtr<IDirectSound8> pDevice = DirectSoundDevice(bDead, &m_ulDeviceEpoch);
+    CComPtr<IDirectSoundBuffer8> pBuffer;
+    if (!pDevice || CreateBuffer(pDevice.Get(), pBuffer) != VOCORA_OK || pBuffer->SetCurrentPosition(0) != DS_OK ||
+        pBuffer->SetVolume(m_lVolume) != DS_OK || pBuffer->Play(0, 0, DSBPLAY_LOOPING) != DS_OK) {
+        return kulDeviceGone;
+    }
+    std::lock_guard<std::mutex> oLock(m_mtxBuffer);
+    m_pSoundBuffer = std::move(pBuffer);
+    m_pDevice = std::move(pDevice);
+    m_bDropped = false;
+    m_ulPlayBlock = 0;
     return VOCORA_OK;
 }
 
 uint32_t CDirectSoundPlay::WaitPlayDone()
 {
-    if (!m_pSoundBuffer) {
+    const CComPtr<IDirectSoundBuffer8> pBuffer = Buffer();
+    if (!pBuffer) {
+        if (m_bDropped) {
+            return kulDeviceGone;
+        }
         VOCORA_LOG_NULL("CDirectSoundPlay::WaitPlayDone", "m_pSoundBuffer");
         return VOCORA_ERR_INVALID_ARG;
     }
+    const bool bReport = !m_bLost;
     DWORD ulWriteCursor = 0;
+    DWORD ulLastCursor = 0;
+    DWORD ulStillSince = GetTickCount();
     for (;;) {
         if (m_bRunning == 0) {
             return VOCORA_OK;
         }
         Platform().pfnSleep(1);
         DWORD ulStatus = 0;
-        m_pSoundBuffer->GetStatus(&ulStatus);
+        pBuffer->GetStatus(&ulStatus);
         if ((ulStatus & DSBSTATUS_BUFFERLOST) != 0) {
-            m_pSoundBuffer->Restore();
-            m_pSoundBuffer->GetStatus(&ulStatus);
+            pBuffer->Restore();
+            pBuffer->GetStatus(&ulStatus);
             if ((ulStatus & DSBSTATUS_BUFFERLOST) != 0) {
-                // The refill's lock then fails and ends the thread.
+                // The refill's lock then fails.
                 break;
             }
         }
         if ((ulStatus & DSBSTATUS_PLAYING) == 0) {
-            const HRESULT hr = m_pSoundBuffer->Play(0, 0, DSBPLAY_LOOPING);
+            const HRESULT hr = pBuffer->Play(0, 0, DSBPLAY_LOOPING);
             if (hr != DS_OK) {
-                VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::WaitPlayDone",
-                           "CDirectSoundPlay::WaitPlayDone Play Failed, Error:[%d], ErrorMsg:%s.",
-                           static_cast<int>(hr), DirectSoundErrorText(hr));
+                if (bReport) {
+                    VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::WaitPlayDone",
+                               "CDirectSoundPlay::WaitPlayDone Play Failed, Error:[%d], ErrorMsg:%s.",
+                               static_cast<int>(hr), DirectSoundErrorText(hr));
+                }
                 return VOCORA_PLAY_ERR_PLAY;
             }
         } else {
             DWORD ulPlayCursor = 0;
-            const HRESULT hr = m_pSoundBuffer->GetCurrentPosition(&ulPlayCursor, &ulWriteCursor);
+            const HRESULT hr = pBuffer->GetCurrentPosition(&ulPlayCursor, &ulWriteCursor);
             if (hr != DS_OK) {
-                VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::WaitPlayDone",
-                           "CDirectSoundPlay::WaitPlayDone Failed, DSound buffer GetCurrentPosition failed(retcode:%d, errormsg:%s)",
-                           static_cast<int>(hr), DirectSoundErrorText(hr));
+                if (bReport) {
+                    VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::WaitPlayDone",
+                               "CDirectSoundPlay::WaitPlayDone Failed, DSound buffer GetCurrentPosition failed(retcode:%d, errormsg:%s)",
+                               static_cast<int>(hr), DirectSoundErrorText(hr));
+                }
                 return VOCORA_PLAY_ERR_GET_POSITION;
+            }
+            // A device that has gone away may still report playing, with
+            // a cursor that no longer moves.
+            if (ulWriteCursor != ulLastCursor) {
+                ulLastCursor = ulWriteCursor;
+                ulStillSince = GetTickCount();
+            } else if (GetTickCount() - ulStillSince > kulSilentMs) {
+                return kulDeviceGone;
             }
         }
         if (ulWriteCursor / m_ulBlockSize != m_ulPlayBlock) {
@@ -445,7 +639,11 @@ uint32_t CDirectSoundPlay::WaitPlayDone()
 
 uint32_t CDirectSoundPlay::UpdatePlayBuffer()
 {
-    if (!m_pSoundBuffer) {
+    const CComPtr<IDirectSoundBuffer8> pBuffer = Buffer();
+    if (!pBuffer) {
+        if (m_bDropped) {
+            return kulDeviceGone;
+        }
         VOCORA_LOG_NULL("CDirectSoundPlay::UpdatePlayBuffer", "m_pSoundBuffer");
         return VOCORA_ERR_INVALID_ARG;
     }
@@ -453,15 +651,17 @@ uint32_t CDirectSoundPlay::UpdatePlayBuffer()
         VOCORA_LOG_NULL("CDirectSoundPlay::UpdatePlayBuffer", "m_pucPcmReadBuffer");
         return VOCORA_ERR_INVALID_ARG;
     }
+    const bool bReport = !m_bLost;
     const DWORD ulOffset = ((m_ulPlayBlock + 1) % kulBlocksInBuffer) * m_ulBlockSize;
     void* pcBuffer = nullptr;
     DWORD ulLocked = 0;
-    HRESULT hr = m_pSoundBuffer->Lock(ulOffset, m_ulBlockSize, &pcBuffer, &ulLocked, nullptr,
-                                      nullptr, 0);
+    HRESULT hr = pBuffer->Lock(ulOffset, m_ulBlockSize, &pcBuffer, &ulLocked, nullptr, nullptr, 0);
     if (hr != DS_OK) {
-        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::UpdatePlayBuffer",
-                   "CDirectSoundPlay::UpdatePlayBuffer Failed, Lock Failed, Error:[0x%x], ErrorMsg:%s.",
-                   static_cast<unsigned>(hr), DirectSoundErrorText(hr));
+        if (bReport) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::UpdatePlayBuffer",
+                       "CDirectSoundPlay::UpdatePlayBuffer Failed, Lock Failed, Error:[0x%x], ErrorMsg:%s.",
+                       static_cast<unsigned>(hr), DirectSoundErrorText(hr));
+        }
         return VOCORA_PLAY_ERR_WRITE;
     }
     if (pcBuffer == nullptr) {
@@ -478,11 +678,13 @@ uint32_t CDirectSoundPlay::UpdatePlayBuffer()
         std::memcpy(pucRegion, m_pucPcmReadBuffer.get(), ulTaken);
         std::memset(pucRegion + ulTaken, 0, ulLocked - ulTaken);
     }
-    hr = m_pSoundBuffer->Unlock(pcBuffer, ulLocked, nullptr, 0);
+    hr = pBuffer->Unlock(pcBuffer, ulLocked, nullptr, 0);
     if (hr != DS_OK) {
-        VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::UpdatePlayBuffer",
-                   "CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x%x], ErrorMsg:%s.",
-                   static_cast<unsigned>(hr), DirectSoundErrorText(hr));
+        if (bReport) {
+            VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::UpdatePlayBuffer",
+                       "CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x%x], ErrorMsg:%s.",
+                       static_cast<unsigned>(hr), DirectSoundErrorText(hr));
+        }
         return VOCORA_PLAY_ERR_UNLOCK;
     }
     return VOCORA_OK;

@@ -57,7 +57,7 @@ MockSoundBuffer::MockSoundBuffer()
     ON_CALL(*this, GetCurrentPosition).WillByDefault(Fallible("GetCurrentPosition", DSERR_NODRIVER,
                                                               [this](LPDWORD pulPlay, LPDWORD pulWrite) {
         const auto ulSize = static_cast<DWORD>(vecMemory.size());
-        *pulWrite = ulWriteCursor = (ulWriteCursor + ulSize / 8) % ulSize;
+        *pulWrite = ulWriteCursor = (ulWriteCursor + (bStuck ? 0 : ulSize / 8)) % ulSize;
         *pulPlay = (*pulWrite + ulSize - ulSize / 16) % ulSize;
         return S_OK;
     }));
@@ -95,7 +95,7 @@ MockDirectSound::MockDirectSound()
 
 HRESULT WINAPI MockDirectSound::Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN)
 {
-    return CFakePlatform::Fault("DirectSoundCreate8") ? DSERR_NODRIVER : sm_pCurrent->Give(pp);
+    return CFakePlatform::Fault("DirectSoundCreate8") ? DSERR_NODRIVER : (++sm_pCurrent->iCreated, sm_pCurrent->Give(pp));
 }
 
 // Each start and each look at the cursor completes one more block of a byte
@@ -112,6 +112,9 @@ MockCaptureBuffer::MockCaptureBuffer()
     }));
     ON_CALL(*this, GetCurrentPosition).WillByDefault([this](LPDWORD pulCapture, LPDWORD pulRead) -> HRESULT {
         ::Sleep(1);
+        if (bStuck) {
+            return *pulCapture = *pulRead = ulReadPos, S_OK;
+        }
         ::SetEvent(vecNotify.at(0).hEventNotify);  // the device goes on whatever the reader meets
         if (CFakePlatform::Fault("GetCurrentPosition")) {
             return DSERR_NODRIVER;
@@ -139,7 +142,7 @@ MockDirectSoundCapture::MockDirectSoundCapture()
 HRESULT WINAPI MockDirectSoundCapture::Create8(LPCGUID pstDevice, LPDIRECTSOUNDCAPTURE8* pp, LPUNKNOWN)
 {
     sm_pCurrent->stDevice = *pstDevice;
-    return CFakePlatform::Fault("DirectSoundCaptureCreate8") ? DSERR_NODRIVER : sm_pCurrent->Give(pp);
+    return CFakePlatform::Fault("DirectSoundCaptureCreate8") ? DSERR_NODRIVER : (++sm_pCurrent->iCreated, sm_pCurrent->Give(pp));
 }
 
 MockEndpoint::MockEndpoint(std::wstring wstrName, std::wstring wstrId)

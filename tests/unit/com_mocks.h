@@ -91,6 +91,7 @@ public:
     std::vector<uint8_t> vecMemory;
     std::atomic<DWORD> ulWriteCursor{0};
     std::atomic<bool> bPlaying{false};
+    std::atomic<bool> bStuck{false};  // the device is gone: the cursor stands still
     std::atomic<LONG> lVolume{0};
     std::mutex mtxPlayed;
     std::vector<uint8_t> vecPlayed;  // every region unlocked, in order
@@ -108,6 +109,7 @@ public:
     static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN);
 
     static MockDirectSound* sm_pCurrent;
+    std::atomic<int> iCreated{0};
     ::testing::NiceMock<MockSoundBuffer> oBuffer;
 };
 
@@ -128,6 +130,7 @@ public:
     std::vector<uint8_t> vecMemory;
     std::vector<DSBPOSITIONNOTIFY> vecNotify;
     std::atomic<DWORD> ulReadPos{0};
+    std::atomic<bool> bStuck{false};  // the device is gone: no block, no signal
     uint8_t ucNext = 0;  // the device records a byte counter
 };
 
@@ -139,6 +142,7 @@ public:
     static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUNDCAPTURE8* pp, LPUNKNOWN);
 
     static MockDirectSoundCapture* sm_pCurrent;
+    std::atomic<int> iCreated{0};
     GUID stDevice = {};
     ::testing::NiceMock<MockCaptureBuffer> oBuffer;
 };

@@ -228,8 +228,9 @@ TEST(DirectSoundPlayer, RestoresALostBuffer)
 
 // ---- Worker threads ------------------------------------------------------------
 
-// A fault in the play or capture thread is reported, and what the thread
-// cannot get past ends it; the handle is destroyed cleanly either way.
+// A fault in the play or capture thread is reported once, and the thread goes
+// on: with the next block, or once the device is open again; only a capture
+// without input devices waits for them. The handle is destroyed cleanly.
 TEST(Workers, FaultsAreReported)
 {
     struct Case {
@@ -239,10 +240,10 @@ TEST(Workers, FaultsAreReported)
         bool bGoesOn;
     };
     const Case astCases[] = {
-        {false, "GetCurrentPosition", "CDirectSoundPlay::WaitPlayDone Failed, DSound buffer GetCurrentPosition failed(retcode:%d, errormsg:%s)", false},
-        {false, "Play", "CDirectSoundPlay::WaitPlayDone Play Failed, Error:[%d], ErrorMsg:%s.", false},
-        {false, "Lock", "CDirectSoundPlay::UpdatePlayBuffer Failed, Lock Failed, Error:[0x%x], ErrorMsg:%s.", false},
-        {false, "Unlock", "CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x%x], ErrorMsg:%s.", false},
+        {false, "GetCurrentPosition", "CDirectSoundPlay::WaitPlayDone Failed, DSound buffer GetCurrentPosition failed(retcode:%d, errormsg:%s)", true},
+        {false, "Play", "CDirectSoundPlay::WaitPlayDone Play Failed, Error:[%d], ErrorMsg:%s.", true},
+        {false, "Lock", "CDirectSoundPlay::UpdatePlayBuffer Failed, Lock Failed, Error:[0x%x], ErrorMsg:%s.", true},
+        {false, "Unlock", "CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x%x], ErrorMsg:%s.", true},
         {true, "waveInGetNumDevs", "CaptureThread Failed, ulWaveinDevNums not Exist.", false},
         {true, "Lock", "CaptureThread Failed, Lock buffer Fail, System Error:[%d], ErrorMsg:%s.", true},
         {true, "Unlock", "CaptureThread Fail, unLock Buffer Fail, System Error:[%d], ErrorMsg:%s.", true},
@@ -273,6 +274,7 @@ TEST(Workers, FaultsAreReported)
         const std::string strError = stCase.pszError;
         EXPECT_TRUE(WaitUntil([&] { return oWorld.oPlatform.Injected() != ""; })) << stCase.pszSite;
         EXPECT_TRUE(strError.empty() || WaitUntil([&] { return oWorld.Logged(strError); })) << strError;
+        EXPECT_EQ(oWorld.oLog.WithFormat(strError).size(), strError.empty() ? 0u : 1u) << "once";
         const size_t ulAtFault = fnProgress();
         EXPECT_EQ(WaitUntil([&] { return fnProgress() > ulAtFault + 2; }, stCase.bGoesOn ? 3000 : 300), stCase.bGoesOn)
             << stCase.pszSite;
@@ -331,6 +333,103 @@ TEST(Devices, NothingStopsItselfOnItsOwnThread)
     EXPECT_EQ(OwnThreadCall::sm_stPlay.ulResult, VOCORA_ERR_INVALID_ARG);
     EXPECT_EQ(Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(OwnThreadCall::sm_stPlay.h)), 0u);
     Vocora_Cleanup();
+}
+
+// ---- Lost devices --------------------------------------------------------------
+
+// A device that stops playing is reported once by each running player; every
+// buffer of the dead device object goes, a new object is made, and both play
+// again once the device is back. A clean-up meanwhile leaves the module loaded
+// until the last player goes.
+TEST(LostDevice, PlayersReopenThroughANewDeviceObject)
+{
+    CWorld oWorld;
+    Vocora_Init();
+    MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
+    VocoraPlayHandle ah[2] = {};
+    for (VocoraPlayHandle& h : ah) {
+        ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &h), 0u);
+        Vocora_PlayStart(h);
+    }
+    oBuffer.bStuck = true;
+    const char* const pszGone = "CDirectSoundPlay::PlayThread Failed, the device has gone silent, reopening it.";
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.oLog.WithFormat(pszGone).size() == 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.oDirectSound.iCreated > 1; }));
+    EXPECT_EQ(Vocora_SetPlayVolume(ah[0], 128), 0u) << "kept for the new buffer";
+    oBuffer.bStuck = false;
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.oLog.WithFormat("CDirectSoundPlay::PlayThread the device plays again.").size() == 2; }, 5000));
+    EXPECT_EQ(oWorld.oLog.WithFormat(pszGone).size(), 2u) << "once each";
+    Vocora_Cleanup();
+    std::vector<uint8_t> vecBlock(640, 0x77);
+    EXPECT_EQ(Vocora_Play(ah[1], vecBlock.data(), 640), 0u) << "after the clean-up too";
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
+        return std::count(oBuffer.vecPlayed.begin(), oBuffer.vecPlayed.end(), 0x77) == 640;
+    }));
+    EXPECT_NE(oWorld.Unreleased(), "") << "the module stays while players live";
+    for (VocoraPlayHandle h : ah) {
+        EXPECT_EQ(Vocora_DestoryPlayDec(h), 0u);
+    }
+    EXPECT_EQ(oWorld.Unreleased(), "");
+}
+
+// A capture whose device stops delivering says so once, makes its buffer anew
+// from a capture object of its own, and goes on once blocks come again; one
+// that loses every input device waits for one.
+TEST(LostDevice, CapturesReopenAndWaitForADevice)
+{
+    CWorld oWorld;
+    Vocora_Init();
+    oWorld.TakeErrors();
+    MockCaptureBuffer& oBuffer = oWorld.oCapture.oBuffer;
+    VocoraCaptureHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &h), 0u);
+    Received stReceived;
+    Vocora_SetCaptureCallBack(h, &Received::Callback, &stReceived);
+    const auto fnResumes = [&] {
+        const int iCalls = stReceived.iCalls;
+        return WaitUntil([&] { return stReceived.iCalls > iCalls + 2; }, 4000);
+    };
+    oBuffer.bStuck = true;
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CaptureThread Failed, no capture data for %u ms, reopening the device."); }));
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.oCapture.iCreated > 1; })) << "an object of its own";
+    oBuffer.bStuck = false;
+    EXPECT_TRUE(fnResumes());
+    oWorld.oPlatform.ulInputDevices = 0;
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CaptureThread Failed, ulWaveinDevNums not Exist."); }));
+    ::Sleep(50);
+    oWorld.oPlatform.ulInputDevices = 1;
+    EXPECT_TRUE(fnResumes());
+    EXPECT_EQ(oWorld.oLog.WithFormat("CaptureThread the device captures again.").size(), 2u);
+    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("CaptureThread Failed, no capture data for %u ms, reopening the device.",
+                                                 "CaptureThread Failed, ulWaveinDevNums not Exist."));
+    Vocora_DestoryCaptureDec(h);
+    Vocora_Cleanup();
+}
+
+// The shared capture object may refuse a second buffer: that capture gets an
+// object of its own, and both deliver.
+TEST(LostDevice, ASecondCaptureGetsAnObjectOfItsOwn)
+{
+    CWorld oWorld;
+    EXPECT_CALL(oWorld.oCapture, CreateCaptureBuffer)
+        .WillOnce(::testing::DoDefault())
+        .WillOnce(Return(DSERR_ALLOCATED))
+        .WillRepeatedly(::testing::DoDefault());
+    Vocora_Init();
+    VocoraCaptureHandle ah[2] = {};
+    Received astReceived[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &ah[i]), 0u);
+        Vocora_SetCaptureCallBack(ah[i], &Received::Callback, &astReceived[i]);
+    }
+    EXPECT_EQ(oWorld.oCapture.iCreated, 2);
+    EXPECT_TRUE(WaitUntil([&] { return astReceived[0].iCalls > 0 && astReceived[1].iCalls > 0; }));
+    Vocora_Cleanup();
+    for (VocoraCaptureHandle h : ah) {
+        EXPECT_EQ(Vocora_DestoryCaptureDec(h), 0u);
+    }
+    EXPECT_EQ(oWorld.Unreleased(), "") << "the module went with the last capture";
 }
 
 // ---- waveOut player ---------------------------------------------------------------

@@ -247,7 +247,7 @@ TEST(FaultSweep, DirectSoundCapture)
         "DirectSoundCaptureCreate8#1 Vocora_Init 0x10000007 DirectSoundCaptureInit Failed, DirectSoundCaptur",
         "malloc#4 Vocora_CreateCaptureDec 0x2 %s Can't Be NULL.",
         "waveInGetNumDevs#1 Vocora_CreateCaptureDec 0x10000000 CDirectSoundCapture: The Number of Waveform-audi / Failed, CreateDec fail, Error:[0x%x].",
-        "CreateCaptureBuffer#1 Vocora_CreateCaptureDec 0x10000008 CDirectSoundCapture::Init CreateCaptureBuffer Fa / Failed, CreateDec fail, Error:[0x%x].",
+        "CreateCaptureBuffer#1 Vocora_CreateCaptureDec 0x0 -",
         "QueryInterface#1 Vocora_CreateCaptureDec 0x10000007 CDirectSoundCapture::Init QueryInterface Fail, S / Failed, CreateDec fail, Error:[0x%x].",
         "CreateEventW#1 Vocora_CreateCaptureDec 0x1 CDirectSoundCapture::Init CreateEvent Fail / Failed, CreateDec fail, Error:[0x%x].",
         "SetNotificationPositions#1 Vocora_CreateCaptureDec 0x10000009 CDirectSoundCapture::Init SetNotificationPositio / Failed, CreateDec fail, Error:[0x%x].",
