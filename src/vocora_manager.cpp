@@ -59,6 +59,7 @@ void Vocora_Cleanup_Wrapper()
 {
     DirectSoundCaptureCleanup();
     DirectSoundCleanup();
+    WaveOutReleaseLeftRings();
 }
 
 uint32_t Vocora_CreatePlayDec_Wrapper(const AudioParam* pstAudioParam,

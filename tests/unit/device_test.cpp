@@ -475,9 +475,10 @@ TEST(WaveOutPlayer, GainsCutsAndFillsItsRing)
     Vocora_Cleanup();
 }
 
-// A device whose reset fails still holds its queued entries: the player lets
-// them come back before it goes.
-TEST(WaveOutPlayer, FailedResetWaitsForTheQueuedEntries)
+// A device that cannot be reset may still write to its queued entries: they
+// stay behind the destroyed player until the device hands them back, and the
+// destroy returns in about two seconds all the same.
+TEST(WaveOutPlayer, EntriesADeviceKeepsStayBehindThePlayer)
 {
     CWorld oWorld({false});
     const AudioParam stParam = {8000, 1, 16, 16};
@@ -485,10 +486,36 @@ TEST(WaveOutPlayer, FailedResetWaitsForTheQueuedEntries)
     ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
     std::vector<uint8_t> vecBlock(32, 1);
     Vocora_Play(h, vecBlock.data(), 32);
-    oWorld.oPlatform.FailSite("waveOutReset");
-    std::thread oDevice([&] { ::Sleep(50), oWorld.oPlatform.CompleteWaveOut(SIZE_MAX); });
+    oWorld.oPlatform.FailSite("waveOutReset", 3);
+    const DWORD ulStart = GetTickCount();
     EXPECT_EQ(Vocora_DestoryPlayDec(h), VOCORA_ERR_RESOURCE);
-    oDevice.join();
+    EXPECT_LT(GetTickCount() - ulStart, 10000u) << "bounded";
+    EXPECT_NE(oWorld.Unreleased(), "") << "the entries stay with their device";
+    oWorld.oPlatform.CompleteWaveOut(SIZE_MAX);
+    Vocora_Cleanup();
+    EXPECT_EQ(oWorld.Unreleased(), "");
+}
+
+// A device that stops handing entries back is reported once and replaced by a
+// new one; the old entries stay with the old device until it lets go of them.
+TEST(LostDevice, WaveOutOpensANewDevice)
+{
+    CWorld oWorld({false});
+    const AudioParam stParam = {8000, 1, 16, 16};
+    VocoraPlayHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
+    Vocora_SetPlayVolume(h, 128);
+    std::vector<uint8_t> vecBlock(32, 1);
+    ASSERT_EQ(Vocora_Play(h, vecBlock.data(), 32), 0u);
+    ::Sleep(1100);
+    EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 32), 0u);
+    EXPECT_EQ(oWorld.oPlatform.ulWaveOutOpened, 2u);
+    EXPECT_THAT(oWorld.TakeErrors(),
+                ElementsAre("the waveout device has stopped handing back memory controller entries, reopening it."));
+    EXPECT_TRUE(oWorld.Logged("the waveout device is open again."));
+    EXPECT_EQ(Vocora_DestoryPlayDec(h), 0u);
+    oWorld.oPlatform.CompleteWaveOut(SIZE_MAX);
+    Vocora_Cleanup();
     EXPECT_EQ(oWorld.Unreleased(), "");
 }
 

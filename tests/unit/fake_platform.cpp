@@ -262,7 +262,7 @@ bool CFakePlatform::Fault(const char* pszSite)
     std::lock_guard<std::recursive_mutex> oLock(o.mtx);
     bool bFail = o.m_strFailSite == pszSite;
     std::string strSite = pszSite;
-    o.m_strFailSite.erase(0, bFail ? std::string::npos : 0);
+    o.m_strFailSite.erase(0, bFail && --o.m_iFailTimes == 0 ? std::string::npos : 0);
     if (GetCurrentThreadId() == o.m_ulHostThread) {
         strSite += "#" + std::to_string(++o.m_mapHostSiteCalls[pszSite]);
         bFail = bFail || ++o.m_iHostCalls == o.m_iFailHostCall;

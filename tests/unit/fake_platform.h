@@ -27,7 +27,11 @@ public:
     // its next call from any thread.
     static bool Fault(const char* pszSite);
     void FailHostCall(int iHostCall) { m_iFailHostCall = iHostCall; }
-    void FailSite(const std::string& strSite) { m_strFailSite = strSite; }
+    void FailSite(const std::string& strSite, int iTimes = 1)
+    {
+        m_strFailSite = strSite;
+        m_iFailTimes = iTimes;
+    }
     // "site#n" of the injected fault (n counts that site's host calls), or "".
     std::string Injected() const;
 
@@ -74,6 +78,7 @@ private:
     int m_iHostCalls = 0;
     std::map<std::string, int> m_mapHostSiteCalls;
     std::string m_strFailSite;
+    int m_iFailTimes = 0;
     std::string m_strInjected;
     std::set<const void*> m_setHeld;
     std::map<std::string, int> m_mapHeld;

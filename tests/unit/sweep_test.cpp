@@ -170,7 +170,7 @@ TEST(FaultSweep, WaveOutPlayback)
         "malloc#3..CoCreateInstance#2 (3) Vocora_Init 0x4 -",
         "malloc#4 Vocora_CreatePlayDec 0x2 %s Can't Be NULL.",
         "waveOutGetNumDevs#1 Vocora_CreatePlayDec 0x20000000 Error during audio device check, need WaveOut, s",
-        "malloc#5..malloc#132 (128) Vocora_CreatePlayDec 0x3 failed to malloc memory from system",
+        "malloc#5..malloc#133 (129) Vocora_CreatePlayDec 0x3 failed to malloc memory from system",
         "waveOutOpen#1 Vocora_CreatePlayDec 0x20000001 failed to open waveout device",
         "waveOutUnprepareHeader#1 Vocora_Play 0x20000006 failed to waveOutUnprepareHeader memory controll",
         "waveOutPrepareHeader#1 Vocora_Play 0x20000006 failed to waveOutPrepareHeader memory controller",
