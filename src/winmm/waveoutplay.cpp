@@ -124,7 +124,7 @@ void WaveOutReleaseLeftRings()
     for (CWaveOutRing** ppoAt = &sm_poLeftRings; *ppoAt != nullptr;) {
         CWaveOutRing* poRing = *ppoAt;
         Platform().pfnWaveOutReset(poRing->hWaveOut);
-        if (poRing->AllBack() && poRing->Release(false)) {
+        if (poRing->Release(false)) {
             *ppoAt = poRing->poNextLeft;
             poRing->FreeBuffers();
             delete poRing;
