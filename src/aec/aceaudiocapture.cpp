@@ -105,6 +105,9 @@ uint32_t CAecAudioCapture::OnCaptureData(const uint8_t* pucData, uint32_t ulLeng
                                          uint32_t)
 {
     const CWorkerThread::Scope oWorker(m_oWorker);
+    if (m_bMicLost.exchange(false)) {
+        VOCORA_LOG(VOCORA_LOG_INFO, "CAecAudioCapture::OnCaptureData", "CaptureThread the device captures again.");
+    }
     const CCaptureTarget::Call oDeliver = m_oCaptureTarget.Current();
     if (static_cast<int32_t>(m_oCaptureTarget.Volume()) > 0 && oDeliver && pucData != nullptr) {
         oDeliver(pucData, ulLength);
@@ -112,15 +115,13 @@ uint32_t CAecAudioCapture::OnCaptureData(const uint8_t* pucData, uint32_t ulLeng
     return VOCORA_OK;
 }
 
-// Called on the timer thread: stopping the engine from here must not wait for
-// the tick that is running, which the engine's Stop allows for.
+// Called on the timer thread, once for each loss: the engine keeps ticking
+// and sets the DSP up anew once the microphone is back.
 uint32_t CAecAudioCapture::OnMicDisConnect()
 {
+    m_bMicLost = true;
     VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::OnMicDisConnect",
                "CaptureThread Fail, ulWaveinDevNums not Exist.");
-    if (m_poAecMicCapture != nullptr) {
-        m_poAecMicCapture->Stop();
-    }
     return VOCORA_OK;
 }
 

@@ -4,6 +4,7 @@
 #ifndef VOCORA_AEC_ACEAUDIOCAPTURE_H
 #define VOCORA_AEC_ACEAUDIOCAPTURE_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "aec/aec_mic_array_capture.h"
@@ -29,6 +30,7 @@ private:
     uint32_t m_ulBitsPerSample = 16;
     uint32_t m_ulSampleRate = 8000;
     CAecMicArrayCapture* m_poAecMicCapture = nullptr;
+    std::atomic<bool> m_bMicLost{false};
 };
 
 // 0 when echo-cancelling capture can be offered on this machine.

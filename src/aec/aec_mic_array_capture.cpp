@@ -301,6 +301,13 @@ uint32_t CAecMicArrayCapture::Init(uint32_t ulChannels, uint32_t ulSamplesPerSec
     }
     Stop();
     ReleaseDmo();
+    m_stDspFormat = {ulChannels, ulSamplesPerSec, ulBitsPerSample, ulFrameSize};
+    return SetUpDsp();
+}
+
+uint32_t CAecMicArrayCapture::SetUpDsp()
+{
+    const auto [ulChannels, ulSamplesPerSec, ulBitsPerSample, ulFrameSize] = m_stDspFormat;
     // Every tick collects into this buffer: without it there is no capture.
     if (!m_pucOutputBuffer) {
         return static_cast<uint32_t>(E_OUTOFMEMORY);
@@ -391,14 +398,18 @@ uint32_t CAecMicArrayCapture::ProcessCapture()
     uint8_t* const pucStart = m_pucOutputBuffer.get();
     uint32_t ulProduced = 0;
     uint32_t ulRoom = kulOutputBufferSize;
+    const DWORD ulNow = GetTickCount();
     do {
         // A count that cannot be read is no news: only a count of zero means
         // the microphone is gone.
         uint32_t ulCaptureEndpoints = 0;
         if (SUCCEEDED(CountEndpoints(eCapture, &ulCaptureEndpoints)) && ulCaptureEndpoints == 0 &&
             m_poEventSink != nullptr) {
-            m_poEventSink->OnMicDisConnect();
+            ReportLoss(ulNow);
             return 0;
+        }
+        if (m_bLost && !Reopen(ulNow)) {
+            return 1;
         }
         PointMediaBuffer(pucStart + ulProduced, ulRoom);
         if (m_pMediaObject == nullptr) {
@@ -413,12 +424,48 @@ uint32_t CAecMicArrayCapture::ProcessCapture()
         ulRoom -= ulLength;
     } while ((m_stOutputDataBuffer.dwStatus & kulOutputIncomplete) != 0 && ulRoom != 0);
     if (ulProduced == 0) {
+        // A running DSP has output every tick: one silent this long lost its device.
+        if (ulNow - m_ulLastOutput > kulSilentMs) {
+            ReportLoss(ulNow);
+        }
         return 1;
     }
+    m_ulLastOutput = ulNow;
     if (m_poEventSink != nullptr) {
         m_poEventSink->OnCaptureData(pucStart, ulProduced, m_ulSampleRate, 1);
     }
     return 0;
+}
+
+// The sink hears of a loss once; the DSP is then set up anew every half
+// second, for the default microphone of the moment, until it works.
+void CAecMicArrayCapture::ReportLoss(DWORD ulNow)
+{
+    if (m_bLost) {
+        return;
+    }
+    m_bLost = true;
+    m_ulLastTry = ulNow - kulRetryMs;
+    if (m_poEventSink != nullptr) {
+        m_poEventSink->OnMicDisConnect();
+    }
+}
+
+bool CAecMicArrayCapture::Reopen(DWORD ulNow)
+{
+    if (ulNow - m_ulLastTry < kulRetryMs) {
+        return false;
+    }
+    m_ulLastTry = ulNow;
+    EnumDevices();
+    SelectDefaultCaptureDevice();
+    ReleaseDmo();
+    if (SetUpDsp() != 0) {
+        return false;
+    }
+    m_bLost = false;
+    m_ulLastOutput = ulNow;
+    return true;
 }
 
 void CALLBACK CAecMicArrayCapture::AecTimerProc(UINT, UINT, DWORD_PTR ulUser, DWORD_PTR, DWORD_PTR)
@@ -457,6 +504,7 @@ uint32_t CAecMicArrayCapture::Start()
     if (m_uiTimerId != 0) {
         return 0;
     }
+    m_ulLastOutput = GetTickCount();
     Platform().pfnTimeBeginPeriod(kulTimerResolutionMs);
     m_uiTimerId = Platform().pfnTimeSetEvent(kulTimerPeriodMs, kulTimerResolutionMs, &AecTimerProc,
                                             reinterpret_cast<DWORD_PTR>(this),

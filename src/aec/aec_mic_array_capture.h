@@ -56,6 +56,9 @@ public:
     static constexpr uint32_t kulOutputBufferSize = 32000;
     static constexpr UINT kulTimerPeriodMs = 10;
     static constexpr UINT kulTimerResolutionMs = 20;
+    // A DSP silent this long has lost its device; it is set up anew this often.
+    static constexpr DWORD kulSilentMs = 1000;
+    static constexpr DWORD kulRetryMs = 500;
 
     CAecMicArrayCapture();
     ~CAecMicArrayCapture() override;
@@ -91,6 +94,9 @@ public:
 
 private:
     void ReleaseDmo();
+    uint32_t SetUpDsp();
+    void ReportLoss(DWORD ulNow);
+    bool Reopen(DWORD ulNow);
     void UpdateSingleSink();
     HRESULT WriteProperty(IPropertyStore* pProperties, const PROPERTYKEY& stKey, VARTYPE usType,
                           int32_t lValue);
@@ -124,6 +130,15 @@ private:
     uint32_t m_ulNoiseSuppress = 0;
     uint32_t m_bFeatureMode = 1;
     std::atomic<UINT> m_uiTimerId{0};
+    struct DspFormat {
+        uint32_t ulChannels;
+        uint32_t ulSamplesPerSec;
+        uint32_t ulBitsPerSample;
+        uint32_t ulFrameSize;
+    } m_stDspFormat = {};             // what the DSP is set up for
+    bool m_bLost = false;             // the ticks' own, like the three below
+    DWORD m_ulLastOutput = 0;
+    DWORD m_ulLastTry = 0;
     IMediaObject* m_pMediaObject = nullptr;
     CPlatformBuffer m_pucOutputBuffer;
     CStaticMediaBuffer m_oMediaBuffer;

@@ -659,6 +659,12 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     oWorld.oPlatform.FireTimer();
     oWorld.oPlatform.FireTimer();
     EXPECT_EQ(oWorld.oLog.WithFormat("CaptureThread Fail, ulWaveinDevNums not Exist.").size(), 1u);
+    oWorld.oEnumerator.avecEndpoints[eCapture] = {&oWorld.oMicrophone};
+    const long lReferences = oWorld.oDsp.References();
+    oWorld.oPlatform.FireTimer();
+    EXPECT_EQ(stReceived.iCalls, 3) << "the DSP set up anew for the microphone back";
+    EXPECT_EQ(oWorld.oDsp.References(), lReferences) << "the old DSP let go";
+    EXPECT_TRUE(oWorld.Logged("CaptureThread the device captures again."));
     EXPECT_EQ(Vocora_DestoryCaptureDec(h), 0u);
     Vocora_Cleanup();
     EXPECT_EQ(oWorld.Unreleased(), "");
