@@ -106,7 +106,8 @@ typedef void (VOCORA_CALL *VocoraLogCallback)(void* pContext, int32_t lLevel,
                                               const char* pszFormat, va_list vaArgs);
 
 /* Receives captured PCM on a worker thread; the data is valid only during the
- * call. It must not destroy its own handle. */
+ * call. Stopping or destroying its own handle from here is refused with
+ * VOCORA_ERR_INVALID_ARG. */
 typedef void (VOCORA_CALL *VocoraCaptureCallback)(const uint8_t* pucData, uint32_t ulLength,
                                                   void* pUserData);
 

@@ -2,6 +2,7 @@
 #
 #   e2e.py play PLAY_E2E MODE SCENARIO RATE CHANNELS [--fault drop|repeat|zero N]
 #   e2e.py capture CAPTURE_E2E RATE CHANNELS SECONDS SELECTOR DATALEN [--fault ...]
+#   e2e.py lost VOCORA_STRESS      the sound server restarts under a player and a capture
 #
 # Every check prints one line with what was expected and what was measured.
 # The sound server now and then runs a stream dry for a few tens of
@@ -195,10 +196,37 @@ def capture(work, take, exe, rate, chans, seconds, selector, datalen, *fault):
                                    int(block.group(1)) // 2 // int(chans), int(rate), float(seconds))
 
 
+# The server is killed by its pid and started again the way the rig starts
+# it; the program says whether its handles noticed and came back by
+# themselves once the marker file appeared.
+def lost(work, exe):
+    marker = f'{work}/back'
+    prog = subprocess.Popen([f'{ROOT}/scripts/wine-run.sh', exe, 'lost', 'Z:' + marker], env=ENV,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    try:
+        print(prog.stdout.readline(), end='', flush=True)
+        time.sleep(2)
+        with open(f'{ENV["PULSE_RUNTIME_PATH"]}/pid') as f:
+            pid = int(f.read())
+        os.kill(pid, 9)
+        time.sleep(2)
+        subprocess.run(['bash', f'{ROOT}/scripts/setup.sh'], env=ENV, check=True, stdout=subprocess.DEVNULL)
+        open(marker, 'w').close()
+        print(prog.communicate(timeout=60)[0], end='', flush=True)
+    finally:
+        prog.kill()
+    check(prog.returncode == 0, 'the program', 'status 0', prog.returncode)
+
+
 def main(direction, exe, *args):
     if subprocess.run(['pactl', 'info'], env=ENV, capture_output=True).returncode:
         print(f'RIG BROKEN: the sound server at {ENV["PULSE_SERVER"]} does not answer (run scripts/setup.sh)')
         return 1
+    if direction == 'lost':
+        work = tempfile.mkdtemp(prefix='e2e-lost-', dir=ENV['VOCORA_RIG'])
+        lost(work, exe)
+        shutil.rmtree(work)
+        return 1 if failed else 0
     work = tempfile.mkdtemp(prefix=f'e2e-{direction}-', dir=ENV['VOCORA_RIG'])
     try:
         if direction == 'capture':
