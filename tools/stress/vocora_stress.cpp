@@ -137,6 +137,10 @@ struct Usage {
     }
 };
 
+// Wine's capture buffers leave about 220 bytes behind each, with or without
+// this library (a bare create/release loop shows the same).
+const size_t kulPlatformBytesPerCapture = 256;
+
 const AudioParam kstVoice = {16000, 1, 16, 640};
 
 std::vector<uint8_t> Tone(size_t ulBytes, double dHz = 440)
@@ -179,7 +183,7 @@ void Cycles(int iPlayers, int iCaptures)
     Check(iBad == 0, "%d DirectSound, %d waveOut player and %d capture cycles: every call succeeds (%d did not)",
           iPlayers, iPlayers, iCaptures, iBad);
     Check(stAfter.iHandles <= stBefore.iHandles + 8 && stAfter.iThreads <= stBefore.iThreads + 2 &&
-              stAfter.ulPrivateBytes <= stBefore.ulPrivateBytes + 128 * 1024,
+              stAfter.ulPrivateBytes <= stBefore.ulPrivateBytes + 64 * 1024 + kulPlatformBytesPerCapture * static_cast<size_t>(iCaptures),
           "... and leave handles, threads and memory flat: %d -> %d handles, %d -> %d threads, %zu -> %zu KiB",
           stBefore.iHandles, stAfter.iHandles, stBefore.iThreads, stAfter.iThreads, stBefore.ulPrivateBytes / 1024,
           stAfter.ulPrivateBytes / 1024);
