@@ -5,9 +5,10 @@
 set -euo pipefail
 . "$(dirname "$0")/rig_env.sh"
 
-# Analysis of the end-to-end recordings runs on Debian's numpy, with /usr/bin/python3.
-PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest
-          pulseaudio pulseaudio-utils python3-numpy)
+# Analysis, pictures and the version check run on Debian's numpy, matplotlib
+# and pefile, with /usr/bin/python3. CLI11 is header-only.
+PACKAGES=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest libcli11-dev
+          pulseaudio pulseaudio-utils python3-numpy python3-matplotlib python3-pefile)
 
 log() { printf 'setup: %s\n' "$*"; }
 
