@@ -16,8 +16,8 @@ std::vector<uint8_t> ReadBack(const std::string& strPath, uint32_t ulRate, uint3
     std::string strError;
     CWavReader oReader;
     EXPECT_TRUE(oReader.Open(strPath, strError)) << strError;
-    EXPECT_EQ(oReader.Format().ulSampleRate, ulRate);
-    EXPECT_EQ(oReader.Format().ulChannels, ulChannels);
+    EXPECT_EQ(oReader.SampleRate(), ulRate);
+    EXPECT_EQ(oReader.Channels(), ulChannels);
     std::vector<uint8_t> vecData(oReader.DataBytes());
     uint32_t ulRead = 0;
     EXPECT_TRUE(vecData.empty() || oReader.Read(vecData.data(), oReader.DataBytes(), ulRead, strError)) << strError;
@@ -46,13 +46,12 @@ TEST(WavFile, WrittenThenReadBackEvenWhenTheRecordingIsCutShort)
         vecSamples[i] = static_cast<uint8_t>(i * 7);
     }
     std::string strError;
-    uint32_t ulTaken = 0;
     {
         CWavWriter oWriter;
         ASSERT_TRUE(oWriter.Create(strPath, 44100, 2, strError)) << strError;
-        ASSERT_TRUE(oWriter.Append(vecSamples.data(), 800, ulTaken, strError)) << strError;
+        ASSERT_TRUE(oWriter.Append(vecSamples.data(), 800, strError)) << strError;
         ASSERT_TRUE(oWriter.UpdateHeader(strError)) << strError;
-        ASSERT_TRUE(oWriter.Append(vecSamples.data() + 800, 400, ulTaken, strError)) << strError;
+        ASSERT_TRUE(oWriter.Append(vecSamples.data() + 800, 400, strError)) << strError;
         // As a recording killed here would leave it: whole up to the last update.
         EXPECT_EQ(ReadBack(Snapshot(strPath), 44100, 2),
                   std::vector<uint8_t>(vecSamples.begin(), vecSamples.begin() + 800));

@@ -1,143 +1,115 @@
-// vocora-host: a small media host around vocora.dll. Every message the library
-// logs is printed, formatted, as it arrives.
-//
-//   vocora-host info        initialise, report what was found and which backends
-//                           handles get, clean up
-//   vocora-host play        play a WAV file or a tone in real time
-//   vocora-host record      capture from the microphone into a WAV file
-//   vocora-host mic-volume  read, or set, the system microphone level
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
+// vocora-host: a small media host around vocora.dll. Every message the
+// library logs is printed, formatted, as it arrives.
+#include <CLI/CLI.hpp>
 
-#include "backend_inference.h"
-#include "host_common.h"
-#include "log_watch.h"
-#include "mic_volume_command.h"
-#include "play_command.h"
-#include "record_command.h"
-#include "result_names.h"
-#include "vocora.h"
+#include <cstdio>
+#include <string>
+
+#include "commands.h"
 
 namespace {
 
-// One line on the backend a handle of each kind gets, or on why it got none.
-void PrintBackendLine(const char* pszKind, const char* pszHandle, uint32_t ulCreate,
-                      const char* pszMeaning, bool bKnown, const std::string& strBackend)
+// One line for any mistake on the command line, and where to read more.
+std::string OneLine(const CLI::App* poApp, const CLI::Error& oError)
 {
-    if (ulCreate == VOCORA_OK) {
-        std::printf("  %s: %s gets %s\n", pszKind, pszHandle, strBackend.c_str());
-        return;
+    std::string strCommand = poApp->get_name();
+    for (const CLI::App* poSub : poApp->get_subcommands()) {
+        strCommand += " " + poSub->get_name();
     }
-    std::printf("  %s: %s could not be created: 0x%x (%s)%s%s\n", pszKind, pszHandle, ulCreate,
-                ResultName(ulCreate), *pszMeaning != '\0' ? ": " : "", pszMeaning);
-    if (bKnown) {
-        std::printf("    it was to be %s\n", strBackend.c_str());
-    }
+    return strCommand + ": " + oError.what() + " (see " + strCommand + " --help)\n";
 }
 
-// Besides Vocora_Init's own result, creates and destroys one playback handle
-// and one capture handle asking for echo cancellation: which backend each
-// gets shows only in what the library logs meanwhile.
-int RunInfo(int argc, char**)
+void AddRate(CLI::App* poCommand, uint32_t& ulRate)
 {
-    if (argc != 1) {
-        std::fprintf(stderr, "vocora-host info: takes no arguments\n");
-        return 2;
-    }
-    const CComThread oCom;
-    uint32_t ulInit = VOCORA_OK;
-    uint32_t ulPlayCreate = VOCORA_OK;
-    uint32_t ulCaptureCreate = VOCORA_OK;
-    EPlayBackend ePlay = EPlayBackend::kUnknown;
-    ECaptureBackend eCapture = ECaptureBackend::kUnknown;
-    std::string strPlay;
-    std::string strCapture;
-    {
-        CLogWatch oWatch;
-        const CVocoraSession oSession;
-        ulInit = oSession.InitResult();
-        const std::vector<LogRecord> vecInit = oWatch.Take();
-
-        // Formats every device takes: 20 ms blocks of 48 kHz mono for
-        // playback, 16 kHz mono for capture (echo cancellation takes mono
-        // only).
-        AudioParam stParam = {};
-        stParam.ulChannels = 1;
-        stParam.ulBitsPerSample = 16;
-        std::printf("\nwhich player a playback handle gets:\n");
-        {
-            CPlayHandle oPlay;
-            stParam.ulSampleRate = 48000;
-            stParam.ulDataLen = 1920;
-            ulPlayCreate = oPlay.Create(stParam);
-        }
-        ePlay = PlayBackendFromLog(oWatch.Take(), ulPlayCreate == VOCORA_OK);
-        strPlay = DescribePlayBackend(ePlay, false, vecInit);
-
-        std::printf("\nwhich device a capture handle with selector 0 gets:\n");
-        {
-            CCaptureHandle oCapture;
-            stParam.ulSampleRate = 16000;
-            stParam.ulDataLen = 0;
-            ulCaptureCreate = oCapture.Create(stParam, 0);
-        }
-        const std::vector<LogRecord> vecCapture = oWatch.Take();
-        eCapture = CaptureBackendFromLog(vecCapture, 0, ulCaptureCreate == VOCORA_OK);
-        strCapture = DescribeCaptureBackend(eCapture, 0, stParam.ulChannels, vecInit, vecCapture);
-        std::printf("\n");
-    }
-    std::printf("\nsummary: Vocora_Init -> 0x%x (%s): %s\n", ulInit, ResultName(ulInit),
-                ulInit == VOCORA_OK ? "found a usable capture backend"
-                                    : "found no usable capture backend");
-    PrintBackendLine("playback", "a playback handle", ulPlayCreate, "",
-                     ePlay != EPlayBackend::kUnknown, strPlay);
-    PrintBackendLine("capture", "a capture handle with selector 0", ulCaptureCreate,
-                     CaptureResultMeaning(ulCaptureCreate), eCapture != ECaptureBackend::kUnknown,
-                     strCapture);
-    std::printf("  log messages: %d failures, %d warnings, %d notes\n",
-                LogMessageCount(VOCORA_LOG_ERROR), LogMessageCount(VOCORA_LOG_WARNING),
-                LogMessageCount(VOCORA_LOG_INFO));
-    return 0;
+    poCommand->add_option("--rate", ulRate, "sample rate in Hz")->check(CLI::Range(8000u, 192000u))->capture_default_str();
 }
 
-int Usage(const char* pszCommand)
+void AddVolume(CLI::App* poCommand, int& iVolume)
 {
-    if (pszCommand != nullptr) {
-        std::fprintf(stderr, "vocora-host: unknown command '%s'\n", pszCommand);
-    }
-    std::fprintf(stderr,
-                 "usage: vocora-host COMMAND [ARGS]\n"
-                 "  info    initialise vocora.dll, report what it found and which backend a\n"
-                 "          playback handle and a capture handle with selector 0 get, clean up\n"
-                 "%s%s%s",
-                 PlayUsage(), RecordUsage(), MicVolumeUsage());
-    return 2;
+    poCommand->add_option("--volume", iVolume,
+                          "0..255; default: unity (255 on DirectSound; 128 on waveOut, whose gain goes in bands of 36 "
+                          "with 109..144 unchanged)")
+        ->check(CLI::Range(0, 255));
 }
-
-struct Command {
-    const char* pszName;
-    int (*pfnRun)(int argc, char** argv);
-};
-
-const Command kastCommands[] = {
-    {"info", &RunInfo},
-    {"play", &RunPlay},
-    {"record", &RunRecord},
-    {"mic-volume", &RunMicVolume},
-};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2) {
-        for (const Command& stCommand : kastCommands) {
-            if (std::strcmp(argv[1], stCommand.pszName) == 0) {
-                return stCommand.pfnRun(argc - 1, argv + 1);
-            }
-        }
+    CLI::App oApp{"A media host around vocora.dll: every library message is printed as it arrives.", "vocora-host"};
+    oApp.set_version_flag("--version", std::string(VOCORA_VERSION));
+    oApp.require_subcommand(0, 1);
+    // "/path/file.wav" is a file (under Wine too), not an option.
+    oApp.allow_windows_style_options(false);
+    oApp.failure_message(OneLine);
+
+    CLI::App* poInfo = oApp.add_subcommand("info", "initialise, report which player and capture device handles get, clean up");
+
+    PlayOptions stPlay;
+    CLI::App* poPlay = oApp.add_subcommand("play", "play a 16-bit PCM WAV file, or a -6 dBFS tone, in real time");
+    CLI::Option* poFile = poPlay->add_option("file", stPlay.strFile, "16-bit PCM WAV file")->check(CLI::ExistingFile);
+    CLI::Option* poTone = poPlay->add_option("--tone", stPlay.dToneHz, "tone frequency in Hz")->check(CLI::PositiveNumber);
+    CLI::Option* poSeconds =
+        poPlay->add_option("--seconds", stPlay.dSeconds, "tone duration")->check(CLI::Range(0.001, 3600.0));
+    CLI::Option* poRate = poPlay->add_option("--rate", stPlay.ulSampleRate, "tone sample rate in Hz")
+                              ->check(CLI::Range(8000u, 192000u))
+                              ->capture_default_str();
+    CLI::Option* poChannels = poPlay->add_option("--channels", stPlay.ulChannels, "tone channels")->check(CLI::Range(1u, 2u));
+    poTone->needs(poSeconds)->excludes(poFile);
+    poSeconds->needs(poTone);
+    poRate->needs(poTone);
+    poChannels->needs(poTone);
+    AddVolume(poPlay, stPlay.iVolume);
+    poPlay->add_option("--block", stPlay.ulBlockBytes, "bytes per Vocora_Play (default 20 ms)")->check(CLI::Range(1u, 4u << 20));
+    poPlay->add_flag("--waveout", stPlay.bWaveOut, "make the library use its waveOut player");
+
+    RecordOptions stRecord;
+    CLI::App* poRecord = oApp.add_subcommand("record", "capture the default microphone into a 16-bit PCM WAV file");
+    poRecord->add_option("file", stRecord.strFile, "WAV file to write (replaced)")->required();
+    poRecord->add_option("--seconds", stRecord.dSeconds, "how long")->required()->check(CLI::Range(0.001, 86400.0));
+    AddRate(poRecord, stRecord.ulSampleRate);
+    poRecord->add_option("--channels", stRecord.ulChannels, "channels")->check(CLI::Range(1u, 2u))->capture_default_str();
+    poRecord->add_option("--block", stRecord.ulBlockBytes, "bytes per callback (0: the library's default)")
+        ->check(CLI::Range(0u, 4u << 20));
+    poRecord->add_flag("--aec", stRecord.bAec, "ask for echo cancellation (selector 0)");
+
+    int iMicVolume = -1;
+    CLI::App* poMic = oApp.add_subcommand("mic-volume", "read, or set and read back, the system microphone level");
+    poMic->add_option("--set", iMicVolume, "level 0..255")->check(CLI::Range(0, 255));
+
+    LoopbackOptions stLoopback;
+    CLI::App* poLoopback = oApp.add_subcommand(
+        "loopback", "play a test signal while capturing it back: round-trip latency, dropouts and level");
+    poLoopback->add_option("--seconds", stLoopback.dSeconds, "signal duration")->check(CLI::Range(0.5, 600.0))->capture_default_str();
+    AddRate(poLoopback, stLoopback.ulSampleRate);
+    AddVolume(poLoopback, stLoopback.iVolume);
+    poLoopback->add_flag("--waveout", stLoopback.bWaveOut, "play through the library's waveOut player");
+    poLoopback->add_option("--save", stLoopback.strSave, "write PREFIX-played.wav, PREFIX-captured.wav and PREFIX.txt");
+
+    try {
+        oApp.parse(argc, argv);
+    } catch (const CLI::ParseError& oError) {
+        return oApp.exit(oError) == 0 ? 0 : 2;  // --help and --version are no mistake
     }
-    return Usage(argc >= 2 ? argv[1] : nullptr);
+    if (oApp.get_subcommands().empty()) {
+        std::fprintf(stderr, "vocora-host: a command is needed (see vocora-host --help)\n");
+        return 2;
+    }
+    if (poInfo->parsed()) {
+        return RunInfo();
+    }
+    if (poPlay->parsed()) {
+        if (stPlay.strFile.empty() && poTone->count() == 0) {
+            std::fprintf(stderr, "vocora-host play: give a WAV file, or --tone HZ --seconds S (see vocora-host play --help)\n");
+            return 2;
+        }
+        return RunPlay(stPlay);
+    }
+    if (poRecord->parsed()) {
+        return RunRecord(stRecord);
+    }
+    if (poMic->parsed()) {
+        return RunMicVolume(iMicVolume);
+    }
+    return RunLoopback(stLoopback);
 }

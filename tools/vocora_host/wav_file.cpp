@@ -1,353 +1,100 @@
 #include "wav_file.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace {
 
-constexpr uint32_t kulFormatPcm = 0x0001;
+constexpr uint32_t kulFormatPcm = 1;
 constexpr uint32_t kulFormatExtensible = 0xFFFE;
-// KSDATAFORMAT_SUBTYPE_PCM as it lies in the file; its first two bytes are the
-// plain format tag the sub-format stands for.
-constexpr uint8_t kaucPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                          0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-// A real fmt chunk is 16 to 40 bytes; anything far larger is not a fmt chunk
-// worth reading into memory.
-constexpr uint32_t kulMaxFmtChunk = 1024;
+constexpr uint32_t kulHeaderBytes = 44;
+// The largest data chunk the 32-bit RIFF size can describe.
+constexpr uint64_t kullMaxDataBytes = 0xFFFFFFFFull - 36;
 
-uint32_t ReadLe16(const uint8_t* pucBytes)
+uint32_t Le(const uint8_t* puc, int iBytes)
 {
-    return static_cast<uint32_t>(pucBytes[0]) | (static_cast<uint32_t>(pucBytes[1]) << 8);
-}
-
-uint32_t ReadLe32(const uint8_t* pucBytes)
-{
-    return ReadLe16(pucBytes) | (ReadLe16(pucBytes + 2) << 16);
-}
-
-void PutLe16(uint8_t* pucBytes, uint32_t ulValue)
-{
-    pucBytes[0] = static_cast<uint8_t>(ulValue);
-    pucBytes[1] = static_cast<uint8_t>(ulValue >> 8);
-}
-
-void PutLe32(uint8_t* pucBytes, uint32_t ulValue)
-{
-    PutLe16(pucBytes, ulValue & 0xFFFF);
-    PutLe16(pucBytes + 2, ulValue >> 16);
-}
-
-std::string StrPrintf(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
-
-std::string StrPrintf(const char* pszFormat, ...)
-{
-    char szText[512];
-    va_list vaArgs;
-    va_start(vaArgs, pszFormat);
-    std::vsnprintf(szText, sizeof szText, pszFormat, vaArgs);
-    va_end(vaArgs);
-    return szText;
-}
-
-// The system's sentence for a Win32 error, without its trailing line break.
-std::string SystemMessage(DWORD ulError)
-{
-    char szText[256] = {};
-    const DWORD ulLength =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ulError,
-                       0, szText, sizeof szText, nullptr);
-    std::string strText(szText, ulLength);
-    while (!strText.empty() && (strText.back() == '\n' || strText.back() == '\r' ||
-                                strText.back() == '.' || strText.back() == ' ')) {
-        strText.pop_back();
+    uint32_t ul = 0;
+    for (int i = iBytes - 1; i >= 0; --i) {
+        ul = (ul << 8) | puc[i];
     }
-    if (strText.empty()) {
-        strText = "system error";
-    }
-    return StrPrintf("%s (error %lu)", strText.c_str(), static_cast<unsigned long>(ulError));
+    return ul;
 }
 
-// Reads up to ulWanted bytes; ulGot tells how many came (fewer at the end of
-// the file). False only for a failed read.
-bool ReadUpTo(HANDLE hFile, void* pBuffer, uint32_t ulWanted, uint32_t& ulGot)
+void PutLe(uint8_t* puc, uint32_t ulValue, int iBytes)
 {
-    ulGot = 0;
-    auto* pucBuffer = static_cast<uint8_t*>(pBuffer);
-    while (ulGot < ulWanted) {
-        DWORD ulChunk = 0;
-        if (!ReadFile(hFile, pucBuffer + ulGot, ulWanted - ulGot, &ulChunk, nullptr)) {
-            return false;
-        }
-        if (ulChunk == 0) {
-            break;
-        }
-        ulGot += ulChunk;
-    }
-    return true;
-}
-
-bool WriteAll(HANDLE hFile, const void* pData, uint32_t ulBytes)
-{
-    DWORD ulWritten = 0;
-    return WriteFile(hFile, pData, ulBytes, &ulWritten, nullptr) && ulWritten == ulBytes;
-}
-
-bool SeekTo(HANDLE hFile, int64_t llOffset, DWORD ulMethod)
-{
-    LARGE_INTEGER stOffset = {};
-    stOffset.QuadPart = llOffset;
-    return SetFilePointerEx(hFile, stOffset, nullptr, ulMethod) != 0;
-}
-
-const char* FormatTagName(uint32_t ulTag)
-{
-    switch (ulTag) {
-    case 0x0002:
-        return "Microsoft ADPCM";
-    case 0x0003:
-        return "IEEE float";
-    case 0x0006:
-        return "A-law";
-    case 0x0007:
-        return "mu-law";
-    case 0x0011:
-        return "IMA ADPCM";
-    case 0x0055:
-        return "MPEG layer 3";
-    default:
-        return "not PCM";
+    for (int i = 0; i < iBytes; ++i) {
+        puc[i] = static_cast<uint8_t>(ulValue >> (8 * i));
     }
 }
 
-std::string ChunkName(const uint8_t* pucId)
+bool Fail(std::string& strError, const std::string& strWhy)
 {
-    std::string strName;
-    for (int i = 0; i < 4; ++i) {
-        const char cChar = static_cast<char>(pucId[i]);
-        strName += (cChar >= 0x20 && cChar < 0x7F) ? cChar : '?';
-    }
-    return strName;
+    strError = strWhy;
+    return false;
 }
 
 }  // namespace
 
-CFileHandle::~CFileHandle()
+CWavReader::~CWavReader()
 {
-    if (IsOpen()) {
-        CloseHandle(m_hFile);
+    if (m_pFile != nullptr) {
+        std::fclose(m_pFile);
     }
-}
-
-CFileHandle::CFileHandle(CFileHandle&& oOther) noexcept
-    : m_hFile(std::exchange(oOther.m_hFile, INVALID_HANDLE_VALUE))
-{
-}
-
-CFileHandle& CFileHandle::operator=(CFileHandle&& oOther) noexcept
-{
-    if (this != &oOther) {
-        if (IsOpen()) {
-            CloseHandle(m_hFile);
-        }
-        m_hFile = std::exchange(oOther.m_hFile, INVALID_HANDLE_VALUE);
-    }
-    return *this;
-}
-
-double CWavReader::Seconds() const
-{
-    if (m_stFormat.ulBlockAlign == 0 || m_stFormat.ulSampleRate == 0) {
-        return 0.0;
-    }
-    return static_cast<double>(m_ulDataBytes / m_stFormat.ulBlockAlign) / m_stFormat.ulSampleRate;
 }
 
 bool CWavReader::Open(const std::string& strPath, std::string& strError)
 {
-    m_stFormat = WavFormat();
-    m_ulDataBytes = 0;
-    m_ulDataRead = 0;
-    m_oFile = CFileHandle(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!m_oFile.IsOpen()) {
-        strError = "cannot open " + strPath + ": " + SystemMessage(GetLastError());
-        return false;
+    m_pFile = std::fopen(strPath.c_str(), "rb");
+    if (m_pFile == nullptr) {
+        return Fail(strError, "cannot open " + strPath + ": " + std::strerror(errno));
     }
-    const HANDLE hFile = m_oFile.Get();
-    LARGE_INTEGER stSize = {};
-    if (!GetFileSizeEx(hFile, &stSize)) {
-        strError = "cannot size " + strPath + ": " + SystemMessage(GetLastError());
-        return false;
-    }
-    const uint64_t ullFileSize = static_cast<uint64_t>(stSize.QuadPart);
-    const std::string strWho = strPath + ": ";
-
+    std::fseek(m_pFile, 0, SEEK_END);
+    const long lFileBytes = std::ftell(m_pFile);
+    std::fseek(m_pFile, 0, SEEK_SET);
     uint8_t aucRiff[12];
-    uint32_t ulGot = 0;
-    if (!ReadUpTo(hFile, aucRiff, sizeof aucRiff, ulGot)) {
-        strError = "cannot read " + strPath + ": " + SystemMessage(GetLastError());
-        return false;
+    if (std::fread(aucRiff, 1, 12, m_pFile) != 12 || std::memcmp(aucRiff, "RIFF", 4) != 0 ||
+        std::memcmp(aucRiff + 8, "WAVE", 4) != 0) {
+        return Fail(strError, strPath + " is not a RIFF/WAVE file");
     }
-    if (ulGot < sizeof aucRiff) {
-        strError =
-            strWho + StrPrintf("truncated: %u bytes, shorter than a RIFF/WAVE header", ulGot);
-        return false;
-    }
-    if (std::memcmp(aucRiff, "RIFF", 4) != 0 || std::memcmp(aucRiff + 8, "WAVE", 4) != 0) {
-        strError = strWho + "not a WAV file (no RIFF/WAVE header)";
-        return false;
-    }
-
-    bool bHaveFmt = false;
-    uint64_t ullOffset = sizeof aucRiff;
-    for (;;) {
-        uint8_t aucHeader[8];
-        if (!ReadUpTo(hFile, aucHeader, sizeof aucHeader, ulGot)) {
-            strError = "cannot read " + strPath + ": " + SystemMessage(GetLastError());
-            return false;
+    uint32_t ulBlockAlign = 0;
+    for (uint8_t aucChunk[8]; std::fread(aucChunk, 1, 8, m_pFile) == 8;) {
+        const uint32_t ulSize = Le(aucChunk + 4, 4);
+        const long lAt = std::ftell(m_pFile);
+        if (ulSize > static_cast<unsigned long>(lFileBytes - lAt)) {
+            return Fail(strError, strPath + " is truncated: a chunk runs past the end of the file");
         }
-        if (ulGot < sizeof aucHeader) {
-            strError =
-                strWho + (ulGot == 0 ? (bHaveFmt ? "truncated: the file ends before its data chunk"
-                                                 : "truncated: the file ends before its fmt chunk")
-                                     : StrPrintf("truncated inside a chunk header at byte %llu",
-                                                 static_cast<unsigned long long>(ullOffset)));
-            return false;
-        }
-        const uint32_t ulChunkSize = ReadLe32(aucHeader + 4);
-        const uint64_t ullBody = ullOffset + sizeof aucHeader;
-        const uint64_t ullPresent = ullFileSize > ullBody ? ullFileSize - ullBody : 0;
-
-        if (std::memcmp(aucHeader, "fmt ", 4) == 0) {
-            if (ulChunkSize < 16 || ulChunkSize > kulMaxFmtChunk) {
-                strError = strWho + StrPrintf("malformed fmt chunk of %u bytes", ulChunkSize);
-                return false;
+        if (std::memcmp(aucChunk, "fmt ", 4) == 0) {
+            uint8_t aucFmt[40] = {};
+            if (ulSize < 16 || std::fread(aucFmt, 1, ulSize < 40 ? ulSize : 40, m_pFile) < 16) {
+                return Fail(strError, strPath + " has a damaged fmt chunk");
             }
-            uint8_t aucFmt[kulMaxFmtChunk];
-            if (!ReadUpTo(hFile, aucFmt, ulChunkSize, ulGot)) {
-                strError = "cannot read " + strPath + ": " + SystemMessage(GetLastError());
-                return false;
+            // The extensible sub-format GUID starts with the plain tag it stands for.
+            const uint32_t ulTag = Le(aucFmt, 2) == kulFormatExtensible && ulSize >= 40 ? Le(aucFmt + 24, 2) : Le(aucFmt, 2);
+            m_ulChannels = Le(aucFmt + 2, 2);
+            m_ulSampleRate = Le(aucFmt + 4, 4);
+            ulBlockAlign = Le(aucFmt + 12, 2);
+            if (ulTag != kulFormatPcm || Le(aucFmt + 14, 2) != 16 || m_ulChannels == 0 ||
+                ulBlockAlign != 2 * m_ulChannels || m_ulSampleRate == 0) {
+                return Fail(strError, strPath + ": only 16-bit PCM is played");
             }
-            if (ulGot < ulChunkSize) {
-                strError =
-                    strWho +
-                    StrPrintf("truncated: the fmt chunk declares %u bytes but only %u follow",
-                              ulChunkSize, ulGot);
-                return false;
+        } else if (std::memcmp(aucChunk, "data", 4) == 0) {
+            if (ulBlockAlign == 0) {
+                return Fail(strError, strPath + " has its data before its fmt chunk");
             }
-            if (!ParseFmtChunk(aucFmt, ulChunkSize, strError)) {
-                strError = strWho + strError;
-                return false;
-            }
-            bHaveFmt = true;
-        } else if (std::memcmp(aucHeader, "data", 4) == 0) {
-            if (!bHaveFmt) {
-                strError = strWho + "the data chunk comes before any fmt chunk";
-                return false;
-            }
-            if (ulChunkSize > ullPresent) {
-                strError = strWho + StrPrintf(
-                                        "truncated: the data chunk declares %u bytes but only "
-                                        "%llu follow",
-                                        ulChunkSize, static_cast<unsigned long long>(ullPresent));
-                return false;
-            }
-            m_ulDataBytes = ulChunkSize - ulChunkSize % m_stFormat.ulBlockAlign;
-            m_ulDataRead = 0;
+            m_ulDataBytes = ulSize - ulSize % ulBlockAlign;
             return true;
-        } else if (ulChunkSize > ullPresent) {
-            strError = strWho + StrPrintf(
-                                    "truncated inside the '%s' chunk (%u bytes declared, "
-                                    "%llu present)",
-                                    ChunkName(aucHeader).c_str(), ulChunkSize,
-                                    static_cast<unsigned long long>(ullPresent));
-            return false;
         }
-        // Chunk bodies are padded to an even length.
-        const uint64_t ullNext = ullBody + ulChunkSize + (ulChunkSize & 1u);
-        LARGE_INTEGER stNext = {};
-        stNext.QuadPart = static_cast<LONGLONG>(ullNext);
-        if (!SetFilePointerEx(hFile, stNext, nullptr, FILE_BEGIN)) {
-            strError = "cannot seek in " + strPath + ": " + SystemMessage(GetLastError());
-            return false;
-        }
-        ullOffset = ullNext;
+        std::fseek(m_pFile, lAt + ulSize + (ulSize & 1), SEEK_SET);
     }
-}
-
-bool CWavReader::ParseFmtChunk(const uint8_t* pucChunk, uint32_t ulSize, std::string& strError)
-{
-    WavFormat stFormat;
-    stFormat.ulFormatTag = ReadLe16(pucChunk);
-    stFormat.ulChannels = ReadLe16(pucChunk + 2);
-    stFormat.ulSampleRate = ReadLe32(pucChunk + 4);
-    stFormat.ulBlockAlign = ReadLe16(pucChunk + 12);
-    stFormat.ulBitsPerSample = ReadLe16(pucChunk + 14);
-
-    if (stFormat.ulFormatTag == kulFormatExtensible) {
-        // cbSize, valid bits, channel mask, then the sub-format GUID at 24.
-        if (ulSize < 40) {
-            strError = StrPrintf("malformed extensible fmt chunk of %u bytes (40 needed)", ulSize);
-            return false;
-        }
-        if (std::memcmp(pucChunk + 24, kaucPcmSubFormat, sizeof kaucPcmSubFormat) != 0) {
-            const bool bKnownFamily =
-                std::memcmp(pucChunk + 26, kaucPcmSubFormat + 2, sizeof kaucPcmSubFormat - 2) == 0;
-            if (bKnownFamily) {
-                const uint32_t ulSubTag = ReadLe16(pucChunk + 24);
-                strError = StrPrintf("not PCM: WAVE_FORMAT_EXTENSIBLE with sub-format 0x%04x (%s)",
-                                     ulSubTag, FormatTagName(ulSubTag));
-            } else {
-                strError = "not PCM: WAVE_FORMAT_EXTENSIBLE with a vendor sub-format";
-            }
-            return false;
-        }
-    } else if (stFormat.ulFormatTag != kulFormatPcm) {
-        strError = StrPrintf("not PCM: format tag 0x%04x (%s)", stFormat.ulFormatTag,
-                             FormatTagName(stFormat.ulFormatTag));
-        return false;
-    }
-    if (stFormat.ulBitsPerSample != 16) {
-        strError =
-            StrPrintf("%u-bit samples: only 16-bit PCM can be played", stFormat.ulBitsPerSample);
-        return false;
-    }
-    if (stFormat.ulChannels == 0 || stFormat.ulSampleRate == 0) {
-        strError = StrPrintf("malformed fmt chunk: %u channels at %u Hz", stFormat.ulChannels,
-                             stFormat.ulSampleRate);
-        return false;
-    }
-    if (stFormat.ulBlockAlign != stFormat.ulChannels * 2) {
-        strError = StrPrintf("malformed fmt chunk: block align %u for %u channels of 16 bits",
-                             stFormat.ulBlockAlign, stFormat.ulChannels);
-        return false;
-    }
-    m_stFormat = stFormat;
-    return true;
+    return Fail(strError, strPath + " has no data chunk");
 }
 
 bool CWavReader::Read(uint8_t* pucBuffer, uint32_t ulBytes, uint32_t& ulRead, std::string& strError)
 {
-    ulRead = 0;
     const uint32_t ulLeft = m_ulDataBytes - m_ulDataRead;
-    const uint32_t ulWanted = ulBytes < ulLeft ? ulBytes : ulLeft;
-    if (ulWanted == 0) {
-        return true;
-    }
-    if (!m_oFile.IsOpen() || !ReadUpTo(m_oFile.Get(), pucBuffer, ulWanted, ulRead)) {
-        strError = "cannot read the samples: " + SystemMessage(GetLastError());
-        return false;
-    }
-    if (ulRead < ulWanted) {
-        // Open checked the length, so the file shrank while it was being played.
-        strError =
-            StrPrintf("the file ended %u bytes early", m_ulDataBytes - m_ulDataRead - ulRead);
-        return false;
-    }
+    ulRead = static_cast<uint32_t>(std::fread(pucBuffer, 1, ulBytes < ulLeft ? ulBytes : ulLeft, m_pFile));
     m_ulDataRead += ulRead;
-    return true;
+    return ulRead != 0 || ulLeft == 0 || Fail(strError, std::string("reading failed: ") + std::strerror(errno));
 }
 
 CWavWriter::~CWavWriter()
@@ -356,99 +103,58 @@ CWavWriter::~CWavWriter()
     Finish(strIgnored);
 }
 
-std::vector<uint8_t> CWavWriter::Header() const
+bool CWavWriter::Create(const std::string& strPath, uint32_t ulSampleRate, uint32_t ulChannels, std::string& strError)
 {
-    const uint32_t ulBlockAlign = m_ulChannels * 2;
-    const auto ulData = static_cast<uint32_t>(m_ullDataBytes);
-    std::vector<uint8_t> vecHeader(44);
-    uint8_t* pucHeader = vecHeader.data();
-    std::memcpy(pucHeader, "RIFF", 4);
-    // A pad byte after an odd data chunk counts in the RIFF size only.
-    PutLe32(pucHeader + 4, 36 + ulData + (ulData & 1u));
-    std::memcpy(pucHeader + 8, "WAVEfmt ", 8);
-    PutLe32(pucHeader + 16, 16);
-    PutLe16(pucHeader + 20, kulFormatPcm);
-    PutLe16(pucHeader + 22, m_ulChannels);
-    PutLe32(pucHeader + 24, m_ulSampleRate);
-    PutLe32(pucHeader + 28, m_ulSampleRate * ulBlockAlign);
-    PutLe16(pucHeader + 32, ulBlockAlign);
-    PutLe16(pucHeader + 34, 16);
-    std::memcpy(pucHeader + 36, "data", 4);
-    PutLe32(pucHeader + 40, ulData);
-    return vecHeader;
-}
-
-bool CWavWriter::Create(const std::string& strPath, uint32_t ulSampleRate, uint32_t ulChannels,
-                        std::string& strError)
-{
-    if (ulChannels == 0 || ulChannels > 0xFFFF || ulSampleRate == 0) {
-        strError = StrPrintf("cannot write %u channels at %u Hz", ulChannels, ulSampleRate);
-        return false;
+    m_pFile = std::fopen(strPath.c_str(), "wb");
+    if (m_pFile == nullptr) {
+        return Fail(strError, "cannot create " + strPath + ": " + std::strerror(errno));
     }
+    m_strPath = strPath;
     m_ulSampleRate = ulSampleRate;
     m_ulChannels = ulChannels;
-    m_ullDataBytes = 0;
-    const uint64_t ullFrameBytes = ulChannels * 2ull;
-    const uint64_t ullMax =
-        m_ullMaxDataBytes < kullMaxDataBytes ? m_ullMaxDataBytes : kullMaxDataBytes;
-    m_ullLimit = ullMax - ullMax % ullFrameBytes;
-    // Others may read the file while it grows, to watch the recording.
-    m_oFile = CFileHandle(CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!m_oFile.IsOpen()) {
-        strError = "cannot create " + strPath + ": " + SystemMessage(GetLastError());
-        return false;
-    }
-    const std::vector<uint8_t> vecHeader = Header();
-    if (!WriteAll(m_oFile.Get(), vecHeader.data(), static_cast<uint32_t>(vecHeader.size()))) {
-        strError = "cannot write the header of " + strPath + ": " + SystemMessage(GetLastError());
-        m_oFile = CFileHandle();
-        return false;
-    }
-    return true;
+    return UpdateHeader(strError);
 }
 
-bool CWavWriter::Append(const uint8_t* pucData, uint32_t ulBytes, uint32_t& ulTaken,
-                        std::string& strError)
+bool CWavWriter::Append(const void* pData, uint32_t ulBytes, std::string& strError)
 {
-    const uint64_t ullRoom = m_ullLimit - m_ullDataBytes;
-    ulTaken = ulBytes < ullRoom ? ulBytes : static_cast<uint32_t>(ullRoom);
-    if (ulTaken == 0) {
-        return true;
+    if (m_ullDataBytes + ulBytes > kullMaxDataBytes) {
+        return Fail(strError, m_strPath + " has reached the largest size a WAV file can have");
     }
-    if (!m_oFile.IsOpen() || !WriteAll(m_oFile.Get(), pucData, ulTaken)) {
-        strError = "cannot write the samples: " + SystemMessage(GetLastError());
-        ulTaken = 0;
-        return false;
+    if (std::fwrite(pData, 1, ulBytes, m_pFile) != ulBytes) {
+        return Fail(strError, "writing " + m_strPath + " failed: " + std::strerror(errno));
     }
-    m_ullDataBytes += ulTaken;
+    m_ullDataBytes += ulBytes;
     return true;
 }
 
 bool CWavWriter::UpdateHeader(std::string& strError)
 {
-    const HANDLE hFile = m_oFile.Get();
-    const std::vector<uint8_t> vecHeader = Header();
-    if (!m_oFile.IsOpen() || !SeekTo(hFile, 0, FILE_BEGIN) ||
-        !WriteAll(hFile, vecHeader.data(), static_cast<uint32_t>(vecHeader.size())) ||
-        !SeekTo(hFile, 0, FILE_END)) {
-        strError = "cannot update the header: " + SystemMessage(GetLastError());
-        return false;
-    }
-    return true;
+    uint8_t auc[kulHeaderBytes];
+    const auto ulData = static_cast<uint32_t>(m_ullDataBytes);
+    std::memcpy(auc, "RIFF\0\0\0\0WAVEfmt \x10\0\0\0", 20);
+    PutLe(auc + 4, 36 + ulData + (ulData & 1), 4);
+    PutLe(auc + 20, kulFormatPcm, 2);
+    PutLe(auc + 22, m_ulChannels, 2);
+    PutLe(auc + 24, m_ulSampleRate, 4);
+    PutLe(auc + 28, m_ulSampleRate * m_ulChannels * 2, 4);
+    PutLe(auc + 32, m_ulChannels * 2, 2);
+    PutLe(auc + 34, 16, 2);
+    std::memcpy(auc + 36, "data", 4);
+    PutLe(auc + 40, ulData, 4);
+    // Samples only ever go on at the end.
+    const bool bOk = std::fseek(m_pFile, 0, SEEK_SET) == 0 && std::fwrite(auc, 1, sizeof auc, m_pFile) == sizeof auc &&
+                     std::fseek(m_pFile, 0, SEEK_END) == 0 && std::fflush(m_pFile) == 0;
+    return bOk || Fail(strError, "writing " + m_strPath + " failed: " + std::strerror(errno));
 }
 
 bool CWavWriter::Finish(std::string& strError)
 {
-    if (!m_oFile.IsOpen()) {
+    if (m_pFile == nullptr) {
         return true;
     }
-    const uint8_t ucPad = 0;
-    bool bOk = (m_ullDataBytes & 1u) == 0 || WriteAll(m_oFile.Get(), &ucPad, 1);
-    if (!bOk) {
-        strError = "cannot write the pad byte: " + SystemMessage(GetLastError());
-    }
-    bOk = bOk && UpdateHeader(strError);
-    m_oFile = CFileHandle();
-    return bOk;
+    bool bOk = (m_ullDataBytes & 1) == 0 || std::fputc(0, m_pFile) != EOF;  // chunks are word-aligned
+    bOk = UpdateHeader(strError) && bOk;
+    bOk = std::fclose(m_pFile) == 0 && bOk;
+    m_pFile = nullptr;
+    return bOk || Fail(strError, "finishing " + m_strPath + " failed");
 }
