@@ -216,6 +216,7 @@ int RunMicVolume(int iSet)
                                          Vocora_SetMicVolume(oCapture.Get(), static_cast<uint32_t>(iSet))) == VOCORA_OK;
     int32_t lVolume = -1;
     const bool bGot = Report("Vocora_GetMicVolume", Vocora_GetMicVolume(oCapture.Get(), &lVolume)) == VOCORA_OK;
-    std::printf("\nsummary:\n  microphone level: %d of 255\n", static_cast<int>(lVolume));
-    return Result(bSet && bGot && (iSet < 0 || lVolume == iSet), "ok");
+    const bool bDestroyed = oCapture.Destroy() == VOCORA_OK;
+    std::printf("\nsummary:\n  microphone level: %s\n", bGot ? (std::to_string(lVolume) + " of 255").c_str() : "not read");
+    return Result(bSet && bGot && bDestroyed && (iSet < 0 || lVolume == iSet), "ok");
 }

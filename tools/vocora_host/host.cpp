@@ -68,40 +68,73 @@ bool AnyFrom(const std::vector<std::string>& vecFunctions, const char* pszClass)
                        [&](const std::string& str) { return str.rfind(pszClass, 0) == 0; });
 }
 
-const char* ResultName(uint32_t ulResult)
+namespace {
+
+struct ResultText {
+    uint32_t ulCode;
+    const char* pszName;
+    const char* pszMeaning;
+};
+
+#define VOCORA_RESULT(code, meaning) {code, #code, meaning},
+const ResultText kastResults[] = {
+    VOCORA_RESULT(VOCORA_OK, "")
+    VOCORA_RESULT(VOCORA_ERR_RESOURCE, "an event or device could not be made, or the waveOut device not reset")
+    VOCORA_RESULT(VOCORA_ERR_INVALID_ARG, "the library refused an argument, or the handle has no device")
+    VOCORA_RESULT(VOCORA_ERR_NO_MEMORY, "out of memory, or the player's queue is full")
+    VOCORA_RESULT(VOCORA_ERR_NOT_AVAILABLE, "DirectSound is missing, or the player is not running")
+    VOCORA_RESULT(VOCORA_CAP_ERR_NO_INPUT_DEVICE, "no input device, or no microphone level control")
+    VOCORA_RESULT(VOCORA_CAP_ERR_MIXER_OPEN, "the input mixer, or the echo-cancelling engine, could not be set up")
+    VOCORA_RESULT(VOCORA_CAP_ERR_MIXER_CAPS, "the input mixer did not report its capabilities")
+    VOCORA_RESULT(VOCORA_CAP_ERR_MIXER_LINE, "the input mixer has no recording line (Wine's winmm has none)")
+    VOCORA_RESULT(VOCORA_CAP_ERR_MIXER_CONTROLS, "the microphone line has no volume control")
+    VOCORA_RESULT(VOCORA_CAP_ERR_SET_MIC_VOLUME, "the mixer refused the microphone level")
+    VOCORA_RESULT(VOCORA_CAP_ERR_GET_MIC_VOLUME, "the mixer did not report the microphone level")
+    VOCORA_RESULT(VOCORA_CAP_ERR_CREATE_CAPTURE, "the DirectSound capture device could not be made")
+    VOCORA_RESULT(VOCORA_CAP_ERR_CREATE_BUFFER, "the capture device refused this format or block")
+    VOCORA_RESULT(VOCORA_CAP_ERR_NOTIFY, "the capture notifications could not be set up")
+    VOCORA_RESULT(VOCORA_CAP_ERR_START, "the capture device or its thread would not start")
+    VOCORA_RESULT(VOCORA_CAP_ERR_NO_OUTPUT_DEVICE, "echo cancellation found no output device")
+    VOCORA_RESULT(VOCORA_CAP_ERR_MANY_OUTPUT_DEVICES, "echo cancellation found more than one output device")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_NO_DEVICE, "no playback device, or it refused this format")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_CREATE_DEVICE, "the playback device could not be opened")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_COOPERATIVE_LEVEL, "DirectSound refused the cooperative level")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_NOT_STARTED, "the player is not started, or its thread would not start")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_GET_VOLUME, "the player did not report its volume")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_SET_VOLUME, "the player refused the volume")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_WRITE, "the block could not be queued (a full waveOut ring is retried)")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_UNLOCK, "the sound buffer could not be unlocked")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_PLAY, "the sound buffer would not play")
+    VOCORA_RESULT(VOCORA_ERR_ZERO_BLOCK, "the block works out to 0 bytes")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_GET_POSITION, "the sound buffer did not report its position")
+    VOCORA_RESULT(VOCORA_PLAY_ERR_SET_POSITION, "the sound buffer refused its position")
+};
+#undef VOCORA_RESULT
+
+const ResultText& Lookup(uint32_t ulResult)
 {
-    static const struct {
-        uint32_t ulCode;
-        const char* pszName;
-    } kastNames[] = {
-#define VOCORA_NAME(code) {code, #code},
-        VOCORA_NAME(VOCORA_OK) VOCORA_NAME(VOCORA_ERR_RESOURCE) VOCORA_NAME(VOCORA_ERR_INVALID_ARG)
-        VOCORA_NAME(VOCORA_ERR_NO_MEMORY) VOCORA_NAME(VOCORA_ERR_NOT_AVAILABLE)
-        VOCORA_NAME(VOCORA_CAP_ERR_NO_INPUT_DEVICE) VOCORA_NAME(VOCORA_CAP_ERR_MIXER_OPEN)
-        VOCORA_NAME(VOCORA_CAP_ERR_MIXER_CAPS) VOCORA_NAME(VOCORA_CAP_ERR_MIXER_LINE)
-        VOCORA_NAME(VOCORA_CAP_ERR_MIXER_CONTROLS) VOCORA_NAME(VOCORA_CAP_ERR_SET_MIC_VOLUME)
-        VOCORA_NAME(VOCORA_CAP_ERR_GET_MIC_VOLUME) VOCORA_NAME(VOCORA_CAP_ERR_CREATE_CAPTURE)
-        VOCORA_NAME(VOCORA_CAP_ERR_CREATE_BUFFER) VOCORA_NAME(VOCORA_CAP_ERR_NOTIFY)
-        VOCORA_NAME(VOCORA_CAP_ERR_START) VOCORA_NAME(VOCORA_CAP_ERR_NO_OUTPUT_DEVICE)
-        VOCORA_NAME(VOCORA_CAP_ERR_MANY_OUTPUT_DEVICES) VOCORA_NAME(VOCORA_PLAY_ERR_NO_DEVICE)
-        VOCORA_NAME(VOCORA_PLAY_ERR_CREATE_DEVICE) VOCORA_NAME(VOCORA_PLAY_ERR_COOPERATIVE_LEVEL)
-        VOCORA_NAME(VOCORA_PLAY_ERR_NOT_STARTED) VOCORA_NAME(VOCORA_PLAY_ERR_GET_VOLUME)
-        VOCORA_NAME(VOCORA_PLAY_ERR_SET_VOLUME) VOCORA_NAME(VOCORA_PLAY_ERR_WRITE)
-        VOCORA_NAME(VOCORA_PLAY_ERR_UNLOCK) VOCORA_NAME(VOCORA_PLAY_ERR_PLAY) VOCORA_NAME(VOCORA_ERR_ZERO_BLOCK)
-        VOCORA_NAME(VOCORA_PLAY_ERR_GET_POSITION) VOCORA_NAME(VOCORA_PLAY_ERR_SET_POSITION)
-#undef VOCORA_NAME
-    };
-    for (const auto& st : kastNames) {
+    static const ResultText kstUnknown = {0, "unknown", "a code this tool does not know"};
+    for (const ResultText& st : kastResults) {
         if (st.ulCode == ulResult) {
-            return st.pszName;
+            return st;
         }
     }
-    return "unknown";
+    return kstUnknown;
 }
 
+}  // namespace
+
+const char* ResultName(uint32_t ulResult)
+{
+    return Lookup(ulResult).pszName;
+}
+
+// A failure says what it means, for whoever reads the run.
 uint32_t Report(const std::string& strCall, uint32_t ulResult)
 {
-    std::printf("%s -> 0x%x (%s)\n", strCall.c_str(), ulResult, ResultName(ulResult));
+    const ResultText& stText = Lookup(ulResult);
+    std::printf("%s -> 0x%x (%s)%s%s\n", strCall.c_str(), ulResult, stText.pszName, ulResult != VOCORA_OK ? ": " : "",
+                ulResult != VOCORA_OK ? stText.pszMeaning : "");
     std::fflush(stdout);
     return ulResult;
 }
