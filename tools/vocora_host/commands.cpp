@@ -196,12 +196,16 @@ int RunRecord(const RecordOptions& stOptions)
         }
     }
     const bool bDestroyed = oCapture.Destroy() == VOCORA_OK;
+    oQueue.Close();
+    Sleep(200);  // time for a late callback to show
     const bool bFinished = oWriter.Finish(strError) && strError.empty();
-    std::printf("\nsummary:\n  device: %s\n  recorded %.2f of %g s in %llu callbacks; peak %.1f dBFS, RMS %.1f dBFS\n%s%s",
+    std::printf("\nsummary:\n  device: %s\n  recorded %.2f of %g s in %llu callbacks, %llu after destroy; peak %.1f dBFS, "
+                "RMS %.1f dBFS\n%s%s",
                 oCapture.Backend(), static_cast<double>(oWriter.DataBytes()) / ulFrameBytes / stOptions.ulSampleRate,
-                stOptions.dSeconds, static_cast<unsigned long long>(oQueue.Callbacks()), oLevel.PeakDbfs(), oLevel.RmsDbfs(),
-                strError.c_str(), strError.empty() ? "" : "\n");
-    return Result(bDestroyed && bFinished && oWriter.DataBytes() == ullTarget, "recorded completely");
+                stOptions.dSeconds, static_cast<unsigned long long>(oQueue.Callbacks()),
+                static_cast<unsigned long long>(oQueue.Late()), oLevel.PeakDbfs(), oLevel.RmsDbfs(), strError.c_str(),
+                strError.empty() ? "" : "\n");
+    return Result(bDestroyed && bFinished && oQueue.Late() == 0 && oWriter.DataBytes() == ullTarget, "recorded completely");
 }
 
 // The level is the system's; the handle only has to exist.

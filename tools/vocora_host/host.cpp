@@ -270,6 +270,10 @@ void VOCORA_CALL CCaptureQueue::OnCapture(const uint8_t* pucData, uint32_t ulLen
 {
     auto* poQueue = static_cast<CCaptureQueue*>(pUserData);
     const double dNow = Now();
+    if (poQueue->m_bClosed) {
+        ++poQueue->m_ullLate;
+        return;
+    }
     const std::lock_guard<std::mutex> oLock(poQueue->m_mtx);
     poQueue->m_vecPending.insert(poQueue->m_vecPending.end(), pucData, pucData + ulLength);
     poQueue->m_ullBytes += ulLength;

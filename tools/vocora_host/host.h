@@ -126,6 +126,10 @@ public:
     // Everything queued since the last call.
     std::vector<uint8_t> TakeAll();
     uint64_t Callbacks() const { return m_ullCallbacks; }
+    // Called once the handle's destroy has returned: anything after that
+    // breaks the library's word, and is counted instead of kept.
+    void Close() { m_bClosed = true; }
+    uint64_t Late() const { return m_ullLate; }
     // (bytes delivered up to and with this call, when it arrived)
     std::vector<std::pair<uint64_t, double>> Arrivals();
 
@@ -136,6 +140,8 @@ private:
     uint64_t m_ullBytes = 0;
     bool m_bTimed;
     std::atomic<uint64_t> m_ullCallbacks{0};
+    std::atomic<bool> m_bClosed{false};
+    std::atomic<uint64_t> m_ullLate{0};
 };
 
 // Peak and RMS of 16-bit samples, in dBFS, added as they come.

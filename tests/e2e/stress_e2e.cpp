@@ -1,0 +1,356 @@
+// vocora_stress: a hostile host on the rig's real devices. Each line says "ok"
+// or "FAIL" with what was tried and seen; the exit status counts the failures.
+// e2e.py feeds the microphone a tone meanwhile.
+//
+//   vocora_stress quick|full   bad records, mistakes, many players, leak cycles
+//   vocora_stress lost MARKER  a player and a capture ride out a device that goes
+//                              and comes back (MARKER appears when it is back),
+//                              and a new player plays beside the old one
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vocora.h"
+
+namespace {
+
+int sm_iFailures = 0;
+std::atomic<int> sm_iErrors{0};
+std::atomic<int> sm_iLosses{0};
+std::atomic<int> sm_iReturns{0};
+std::atomic<bool> sm_bLogCallsBack{false};
+std::atomic<int> sm_iCalledBack{0};
+const AudioParam kstVoice = {16000, 1, 16, 640};
+// Wine's capture buffers leave about 220 bytes behind each, with or without
+// this library (a bare create/release loop shows the same).
+constexpr size_t kulPlatformBytesPerCapture = 256;
+
+__attribute__((format(gnu_printf, 2, 3))) void Check(bool bOk, const char* pszFormat, ...)
+{
+    va_list vaArgs;
+    va_start(vaArgs, pszFormat);
+    std::printf("%s ", bOk ? "ok  " : "FAIL");
+    std::vprintf(pszFormat, vaArgs);
+    std::printf("\n");
+    std::fflush(stdout);
+    va_end(vaArgs);
+    sm_iFailures += bOk ? 0 : 1;
+}
+
+bool Has(const char* pszText, const char* pszPart)
+{
+    return std::strstr(pszText, pszPart) != nullptr;
+}
+
+void VOCORA_CALL OnLog(void*, int32_t lLevel, const char*, uint32_t, const char*, const char* pszFormat, va_list)
+{
+    sm_iErrors += lLevel == VOCORA_LOG_ERROR;
+    sm_iLosses += Has(pszFormat, "has gone silent") || Has(pszFormat, "no capture data");
+    sm_iReturns += Has(pszFormat, "plays again") || Has(pszFormat, "captures again");
+    if (sm_bLogCallsBack && Vocora_SetLogLevel(VOCORA_LOG_INFO) == VOCORA_OK) {
+        ++sm_iCalledBack;
+    }
+}
+
+struct Capture {
+    VocoraCaptureHandle h = nullptr;
+    std::atomic<int> iCalls{0};
+    std::atomic<int> iPeak{0};  // of the blocks since it was last read
+    std::atomic<DWORD> ulBlockMs{0};
+    std::atomic<uint32_t> ulOwnDestroy{99};
+    char cTag = 0;
+    static std::atomic<int> sm_iMismatches;
+
+    bool Start(const AudioParam& stParam = kstVoice)
+    {
+        return Vocora_CreateCaptureDec(&stParam, 1, &h) == VOCORA_OK &&
+               Vocora_SetCaptureCallBack(h, &Capture::Callback, this) == VOCORA_OK;
+    }
+    static void VOCORA_CALL Callback(const uint8_t* puc, uint32_t ulLength, void* pUser)
+    {
+        auto* pst = static_cast<Capture*>(pUser);
+        for (uint32_t i = 0; i + 1 < ulLength; i += 2) {
+            const int iSample = std::abs(static_cast<int16_t>(puc[i] | puc[i + 1] << 8));
+            pst->iPeak = std::max<int>(pst->iPeak, iSample);
+        }
+        ++pst->iCalls;
+        Sleep(pst->ulBlockMs.exchange(0));
+    }
+    // Each expects the user value it was registered with.
+    static void VOCORA_CALL TaggedA(const uint8_t*, uint32_t, void* p) { sm_iMismatches += static_cast<Capture*>(p)->cTag != 'A'; }
+    static void VOCORA_CALL TaggedB(const uint8_t*, uint32_t, void* p) { sm_iMismatches += static_cast<Capture*>(p)->cTag != 'B'; }
+    static void VOCORA_CALL DestroyItself(const uint8_t*, uint32_t, void* pUser)
+    {
+        auto* pst = static_cast<Capture*>(pUser);
+        uint32_t ulUntried = 99;
+        pst->ulOwnDestroy.compare_exchange_strong(ulUntried, Vocora_DestoryCaptureDec(pst->h));
+    }
+};
+std::atomic<int> Capture::sm_iMismatches{0};
+
+std::vector<uint8_t> Tone(double dHz, size_t ulBytes = 640)
+{
+    std::vector<uint8_t> vec(ulBytes);
+    for (size_t i = 0; i + 1 < ulBytes; i += 2) {
+        const auto s = static_cast<int16_t>(8000 * std::sin(2 * 3.14159265 * dHz * static_cast<double>(i / 2) / 16000));
+        std::memcpy(&vec[i], &s, 2);
+    }
+    return vec;
+}
+
+VocoraPlayHandle StartPlayer(uint32_t ulVolume = 128)
+{
+    VocoraPlayHandle h = nullptr;
+    const bool bOk = Vocora_CreatePlayDec(&kstVoice, &h) == VOCORA_OK && Vocora_SetPlayVolume(h, ulVolume) == VOCORA_OK &&
+                     Vocora_PlayStart(h) == VOCORA_OK;
+    return bOk ? h : nullptr;
+}
+
+// Handles, threads and committed private memory of this process, counted the
+// slow way: Wine leaves the process counters of psapi at zero.
+struct Usage {
+    int iHandles = 0;
+    int iThreads = 0;
+    size_t ulPrivateBytes = 0;
+    static Usage Now()
+    {
+        Usage st;
+        DWORD ulFlags = 0;
+        for (uintptr_t ulValue = 4; ulValue < 0x10000; ulValue += 4) {
+            st.iHandles += GetHandleInformation(reinterpret_cast<HANDLE>(ulValue), &ulFlags) != 0;
+        }
+        const HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        THREADENTRY32 stThread = {sizeof stThread, 0, 0, 0, 0, 0, 0};
+        for (BOOL b = Thread32First(hSnapshot, &stThread); b; b = Thread32Next(hSnapshot, &stThread)) {
+            st.iThreads += stThread.th32OwnerProcessID == GetCurrentProcessId();
+        }
+        CloseHandle(hSnapshot);
+        MEMORY_BASIC_INFORMATION stRegion = {};
+        for (const char* pc = nullptr; VirtualQuery(pc, &stRegion, sizeof stRegion) == sizeof stRegion;
+             pc = static_cast<const char*>(stRegion.BaseAddress) + stRegion.RegionSize) {
+            st.ulPrivateBytes += stRegion.State == MEM_COMMIT && stRegion.Type == MEM_PRIVATE ? stRegion.RegionSize : 0;
+        }
+        return st;
+    }
+};
+
+// Records the platform cannot take as plain PCM get a code on every device;
+// lengths no queue can hold get theirs.
+void BadRecords()
+{
+    const AudioParam astBad[] = {{0, 1, 16, 0},           {1, 1, 16, 0},         {400000, 1, 16, 0},        {0xFFFFFFFF, 1, 16, 0},
+                                 {16000, 0, 16, 0},       {16000, 3, 16, 640},   {16000, 0x10000, 16, 0},   {16000, 1, 0, 640},
+                                 {16000, 1, 24, 640},     {16000, 1, 16, 0x80000001}, {16000, 1, 16, 0xFFFFFFFF}};
+    int iTaken = 0;
+    for (const AudioParam& st : astBad) {
+        VocoraPlayHandle hPlay = nullptr;
+        VocoraCaptureHandle hCapture = nullptr;
+        iTaken += (Vocora_CreatePlayDec(&st, &hPlay) == VOCORA_OK) + (Vocora_CreateCaptureDec(&st, 1, &hCapture) == VOCORA_OK) +
+                  (Vocora_CreateCaptureDec(&st, 0, &hCapture) == VOCORA_OK);
+    }
+    Check(iTaken == 0, "%zu records the platform cannot take, on each device: refused (%d taken)", std::size(astBad), iTaken);
+    std::vector<uint8_t> vecLarge(64 << 20);
+    const VocoraPlayHandle h = StartPlayer();
+    uint32_t aulResults[5] = {Vocora_Play(h, nullptr, 4)};
+    const uint32_t aulLengths[] = {0, 0xFFFFFFFF, 0x80000000, 64u << 20};
+    for (int i = 0; i < 4; ++i) {
+        aulResults[i + 1] = Vocora_Play(h, vecLarge.data(), aulLengths[i]);
+    }
+    Check(aulResults[0] == 2 && aulResults[1] == 0 && aulResults[2] == 3 && aulResults[3] == 3 && aulResults[4] == 3,
+          "lengths with NULL, 0, 0xFFFFFFFF, 0x80000000 and 64 MiB: 0x%x 0x%x 0x%x 0x%x 0x%x (2 0 3 3 3)", aulResults[0],
+          aulResults[1], aulResults[2], aulResults[3], aulResults[4]);
+    Vocora_DestoryPlayDec(h);
+}
+
+// A clean-up under live handles, four captures of the fed tone with one
+// callback blocking, a pair swapped while blocks arrive, a capture destroying
+// itself from its callback, a log callback calling back.
+void Mistakes()
+{
+    const std::vector<uint8_t> vecBlock = Tone(440);
+    std::vector<uint8_t> vecCopy = vecBlock;
+    VocoraPlayHandle hPlay = StartPlayer();
+    Capture astCaptures[4];
+    astCaptures[0].Start();
+    Vocora_Cleanup();
+    const int iCalls = (Sleep(300), astCaptures[0].iCalls.load());
+    Sleep(300);
+    Check(Vocora_Play(hPlay, vecCopy.data(), 640) == VOCORA_OK && astCaptures[0].iCalls > iCalls &&
+              Vocora_DestoryPlayDec(hPlay) == VOCORA_OK && Vocora_DestoryCaptureDec(astCaptures[0].h) == VOCORA_OK,
+          "live handles play and capture on after Vocora_Cleanup, and are destroyed cleanly");
+    Vocora_Init();
+    int iStarted = 0;
+    for (Capture& st : astCaptures) {
+        st.iPeak = 0;
+        iStarted += st.Start();
+    }
+    Sleep(1000);
+    int iHearing = 0;
+    for (Capture& st : astCaptures) {
+        iHearing += st.iPeak > 1000;
+    }
+    astCaptures[0].ulBlockMs = 2000;
+    const int iBefore = (Sleep(2500), astCaptures[0].iCalls.load());
+    Check(iStarted == 4 && iHearing == 4 && (Sleep(500), astCaptures[0].iCalls > iBefore),
+          "four captures at once: %d started, %d hear the fed tone; one whose callback blocks 2 s goes on", iStarted, iHearing);
+    Capture stA;
+    Capture stB;
+    stA.cTag = 'A';
+    stB.cTag = 'B';
+    std::atomic<bool> bSwapping{true};
+    std::thread oSwapper([&] {
+        for (int i = 0; bSwapping; ++i) {
+            Vocora_SetCaptureCallBack(astCaptures[1].h, i % 2 ? &Capture::TaggedA : &Capture::TaggedB, i % 2 ? &stA : &stB);
+        }
+    });
+    Sleep(1000);
+    bSwapping = false;
+    oSwapper.join();
+    Check(Capture::sm_iMismatches == 0, "callback and user value swapped while blocks arrive: %d mismatches",
+          Capture::sm_iMismatches.load());
+    for (Capture& st : astCaptures) {
+        Vocora_DestoryCaptureDec(st.h);
+    }
+    Capture stSelf;
+    Vocora_CreateCaptureDec(&kstVoice, 1, &stSelf.h);
+    Vocora_SetCaptureCallBack(stSelf.h, &Capture::DestroyItself, &stSelf);
+    for (int i = 0; i < 200 && stSelf.ulOwnDestroy == 99; ++i) {
+        Sleep(10);
+    }
+    Check(stSelf.ulOwnDestroy == VOCORA_ERR_INVALID_ARG && Vocora_DestoryCaptureDec(stSelf.h) == VOCORA_OK,
+          "a capture destroyed from its own callback: 0x%x there, destroyed afterwards", stSelf.ulOwnDestroy.load());
+    sm_bLogCallsBack = true;
+    Vocora_PlayStart(nullptr);
+    sm_bLogCallsBack = false;
+    Check(sm_iCalledBack > 0, "a log callback that calls into the library");
+}
+
+// Players fed in real time: no call fails.
+void Players(int iCount, int iSeconds)
+{
+    std::vector<VocoraPlayHandle> vecPlayers(iCount);
+    for (VocoraPlayHandle& h : vecPlayers) {
+        h = StartPlayer(40);
+    }
+    const std::vector<uint8_t> vecBlock = Tone(300);
+    int iFailed = 0;
+    const DWORD ulStart = GetTickCount();
+    for (DWORD ulBlock = 1; GetTickCount() - ulStart < static_cast<DWORD>(iSeconds) * 1000; ++ulBlock) {
+        for (VocoraPlayHandle h : vecPlayers) {
+            std::vector<uint8_t> vecCopy = vecBlock;
+            iFailed += Vocora_Play(h, vecCopy.data(), 640) != VOCORA_OK;
+        }
+        const DWORD ulElapsed = GetTickCount() - ulStart;
+        Sleep(20 * ulBlock > ulElapsed ? 20 * ulBlock - ulElapsed : 0);
+    }
+    for (VocoraPlayHandle h : vecPlayers) {
+        iFailed += h == nullptr || Vocora_DestoryPlayDec(h) != VOCORA_OK;
+    }
+    Check(iFailed == 0, "%d players fed in real time for %d s: %d calls failed", iCount, iSeconds, iFailed);
+}
+
+// Create, start, play a few blocks, stop and destroy, again and again: what
+// the process holds afterwards must be what it held before.
+void Cycles(int iPlayers, int iCaptures)
+{
+    const Usage stBefore = Usage::Now();
+    const std::vector<uint8_t> vecBlock = Tone(440);
+    int iBad = 0;
+    for (int i = 0; i < 2 * iPlayers; ++i) {
+        if (i == iPlayers) {
+            Vocora_ForceUseWaveout();
+        }
+        const VocoraPlayHandle h = StartPlayer();
+        for (int j = 0; j < 3; ++j) {
+            std::vector<uint8_t> vecCopy = vecBlock;
+            iBad += Vocora_Play(h, vecCopy.data(), 640) != VOCORA_OK;
+        }
+        iBad += h == nullptr || Vocora_PlayStop(h) != VOCORA_OK || Vocora_DestoryPlayDec(h) != VOCORA_OK;
+    }
+    for (int i = 0; i < iCaptures; ++i) {
+        Capture stCapture;
+        iBad += !stCapture.Start() || Vocora_DestoryCaptureDec(stCapture.h) != VOCORA_OK;
+    }
+    const Usage stAfter = Usage::Now();
+    Check(iBad == 0 && stAfter.iHandles <= stBefore.iHandles + 8 && stAfter.iThreads <= stBefore.iThreads + 2 &&
+              stAfter.ulPrivateBytes <= stBefore.ulPrivateBytes + 64 * 1024 + kulPlatformBytesPerCapture * iCaptures,
+          "%d DirectSound, %d waveOut and %d capture cycles: %d calls failed; handles %d -> %d, threads %d -> %d, memory %zu -> "
+          "%zu KiB",
+          iPlayers, iPlayers, iCaptures, iBad, stBefore.iHandles, stAfter.iHandles, stBefore.iThreads, stAfter.iThreads,
+          stBefore.ulPrivateBytes / 1024, stAfter.ulPrivateBytes / 1024);
+}
+
+// Plays pucBlock on each player every 20 ms for ulMs, or until bDone says so.
+template <class TDone>
+void Feed(const std::vector<VocoraPlayHandle>& vecPlayers, const std::vector<std::vector<uint8_t>>& vecBlocks, DWORD ulMs,
+          TDone bDone)
+{
+    for (const DWORD ulStart = GetTickCount(); GetTickCount() - ulStart < ulMs && !bDone(); Sleep(20)) {
+        for (size_t i = 0; i < vecPlayers.size(); ++i) {
+            std::vector<uint8_t> vecCopy = vecBlocks[i];
+            Vocora_Play(vecPlayers[i], vecCopy.data(), 640);
+        }
+    }
+}
+
+// A 450 Hz player and a capture from before the loss, and a 700 Hz player
+// made after the device is back, play together for e2e.py to hear.
+int Lost(const char* pszMarker)
+{
+    const VocoraPlayHandle hOld = StartPlayer(255);
+    Capture stCapture;
+    stCapture.Start();
+    std::printf("playing and capturing; waiting for %s\n", pszMarker);
+    std::fflush(stdout);
+    const std::vector<std::vector<uint8_t>> vecTones = {Tone(450), Tone(700)};
+    Feed({hOld}, vecTones, 30000, [&] { return GetFileAttributesA(pszMarker) != INVALID_FILE_ATTRIBUTES; });
+    const DWORD ulBack = GetTickCount();
+    Feed({hOld}, vecTones, 10000, [&] { return sm_iReturns >= 2; });
+    const DWORD ulAgain = GetTickCount() - ulBack;
+    stCapture.iPeak = 0;
+    const VocoraPlayHandle hNew = StartPlayer(255);
+    Feed({hOld, hNew}, vecTones, 2500, [] { return false; });
+    Check(sm_iLosses == 2 && sm_iReturns == 2, "the loss reported once by the player and the capture, and their return: %d, %d",
+          sm_iLosses.load(), sm_iReturns.load());
+    Check(ulAgain < 3000 && hNew != nullptr && stCapture.iPeak > 1000,
+          "both are back %lu ms after the device, a new player starts, the capture hears the fed tone again (peak %d)",
+          ulAgain, stCapture.iPeak.load());
+    Check(Vocora_DestoryPlayDec(hOld) == 0 && Vocora_DestoryPlayDec(hNew) == 0 && Vocora_DestoryCaptureDec(stCapture.h) == 0,
+          "all destroyed");
+    return sm_iFailures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string strMode = argc > 1 ? argv[1] : "";
+    if (strMode != "quick" && strMode != "full" && !(strMode == "lost" && argc == 3)) {
+        std::fputs("usage: vocora_stress quick|full\n       vocora_stress lost MARKER_FILE\n", stderr);
+        return 2;
+    }
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    Vocora_SetLogCB(&OnLog);
+    Vocora_Init();
+    if (strMode == "lost") {
+        return Lost(argv[2]);
+    }
+    const bool bFull = strMode == "full";
+    BadRecords();
+    Mistakes();
+    Players(16, bFull ? 180 : 5);
+    Cycles(bFull ? 1000 : 100, bFull ? 500 : 50);
+    Vocora_Cleanup();
+    std::printf("%d failed; the library logged %d errors\n", sm_iFailures, sm_iErrors.load());
+    return sm_iFailures;
+}
