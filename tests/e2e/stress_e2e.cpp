@@ -25,6 +25,7 @@
 namespace {
 
 int sm_iFailures = 0;
+int sm_iIgnored = 0;
 std::atomic<int> sm_iErrors{0};
 std::atomic<int> sm_iLosses{0};
 std::atomic<int> sm_iReturns{0};
@@ -235,26 +236,35 @@ void Mistakes()
     Check(sm_iCalledBack > 0, "a log callback that calls into the library");
 }
 
-// Players fed in real time: no call fails.
-void Players(int iCount, int iSeconds)
+// Hands each player its block every 20 ms for ulMs, or until fnDone says so.
+template <class TDone>
+void Feed(const std::vector<VocoraPlayHandle>& vecPlayers, const std::vector<std::vector<uint8_t>>& vecBlocks, DWORD ulMs,
+          TDone fnDone, int* piFailed = nullptr)
 {
-    std::vector<VocoraPlayHandle> vecPlayers(iCount);
-    for (VocoraPlayHandle& h : vecPlayers) {
-        h = StartPlayer(40);
-    }
-    const std::vector<uint8_t> vecBlock = Tone(300);
-    int iFailed = 0;
     const DWORD ulStart = GetTickCount();
-    for (DWORD ulBlock = 1; GetTickCount() - ulStart < static_cast<DWORD>(iSeconds) * 1000; ++ulBlock) {
-        for (VocoraPlayHandle h : vecPlayers) {
-            std::vector<uint8_t> vecCopy = vecBlock;
-            iFailed += Vocora_Play(h, vecCopy.data(), 640) != VOCORA_OK;
+    for (DWORD ulBlock = 1; GetTickCount() - ulStart < ulMs && !fnDone(); ++ulBlock) {
+        for (size_t i = 0; i < vecPlayers.size(); ++i) {
+            std::vector<uint8_t> vecCopy = vecBlocks[i];  // the waveOut player's gain works in place
+            const bool bFailed = Vocora_Play(vecPlayers[i], vecCopy.data(), 640) != VOCORA_OK;
+            *(piFailed != nullptr ? piFailed : &sm_iIgnored) += bFailed;
         }
         const DWORD ulElapsed = GetTickCount() - ulStart;
         Sleep(20 * ulBlock > ulElapsed ? 20 * ulBlock - ulElapsed : 0);
     }
+}
+
+// Players fed in real time: no call fails.
+void Players(int iCount, int iSeconds)
+{
+    std::vector<VocoraPlayHandle> vecPlayers(iCount);
+    int iFailed = 0;
+    for (VocoraPlayHandle& h : vecPlayers) {
+        h = StartPlayer(40);
+        iFailed += h == nullptr;
+    }
+    Feed(vecPlayers, std::vector<std::vector<uint8_t>>(iCount, Tone(300)), iSeconds * 1000, [] { return false; }, &iFailed);
     for (VocoraPlayHandle h : vecPlayers) {
-        iFailed += h == nullptr || Vocora_DestoryPlayDec(h) != VOCORA_OK;
+        iFailed += Vocora_DestoryPlayDec(h) != VOCORA_OK;
     }
     Check(iFailed == 0, "%d players fed in real time for %d s: %d calls failed", iCount, iSeconds, iFailed);
 }
@@ -288,19 +298,6 @@ void Cycles(int iPlayers, int iCaptures)
           "%zu KiB",
           iPlayers, iPlayers, iCaptures, iBad, stBefore.iHandles, stAfter.iHandles, stBefore.iThreads, stAfter.iThreads,
           stBefore.ulPrivateBytes / 1024, stAfter.ulPrivateBytes / 1024);
-}
-
-// Plays pucBlock on each player every 20 ms for ulMs, or until bDone says so.
-template <class TDone>
-void Feed(const std::vector<VocoraPlayHandle>& vecPlayers, const std::vector<std::vector<uint8_t>>& vecBlocks, DWORD ulMs,
-          TDone bDone)
-{
-    for (const DWORD ulStart = GetTickCount(); GetTickCount() - ulStart < ulMs && !bDone(); Sleep(20)) {
-        for (size_t i = 0; i < vecPlayers.size(); ++i) {
-            std::vector<uint8_t> vecCopy = vecBlocks[i];
-            Vocora_Play(vecPlayers[i], vecCopy.data(), 640);
-        }
-    }
 }
 
 // A 450 Hz player and a capture from before the loss, and a 700 Hz player
