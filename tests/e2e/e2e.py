@@ -2,7 +2,7 @@
 #
 #   e2e.py play PROGRAM MODE RATE CHANNELS [--fault drop|repeat|zero N]
 #       PROGRAM is vocora-host for the modes directsound, volume, waveout and
-#       fallback (DSOUND.DLL not loaded), play_e2e for platform, restart, destroy
+#       fallback (DSOUND.DLL not loaded), rig_probe for dsound (the rig's check)
 #   e2e.py capture VOCORA_HOST RATE CHANNELS SECONDS AEC DATALEN [--fault ...]
 #   e2e.py loopback VOCORA_HOST [--waveout]    the output routed into the microphone
 #   e2e.py stress VOCORA_STRESS quick|full     the microphone fed meanwhile
@@ -94,64 +94,50 @@ def runs(lab, step_ms):
     return out
 
 
-# Follows blocks first, first + 1, ... through the runs until the sound ends:
-# (blocks heard, the runs left, fault, why the take is void). Where the sound
-# is cut (a stop, a destroy) a few milliseconds of the next block may sound,
-# too short to tell: the last block may then seem long.
-def walk(rs, first, cut=False):
-    n = first
+# Follows blocks 0, 1, ... through the runs until the sound ends:
+# (blocks heard, fault, why the take is void).
+def walk(rs):
+    n = 0
     for i in range(next((j for j, r in enumerate(rs) if r[0] >= 0), len(rs)), len(rs)):
         tone, ms = rs[i]
         if tone < 0 and (ms >= LONG_GAP_MS or i + 1 == len(rs)):
-            return n - first, rs[i:], None, None
+            return n, None, None
         if tone < 0:
             after = rs[i + 1][0]
             if after in ((n - 1) % TONES, n % TONES):
-                return n - first, rs[i:], None, f'{ms:.0f} ms of silence at block {n}, then the blocks go on'
+                return n, None, f'{ms:.0f} ms of silence at block {n}, then the blocks go on'
             silent = f'block {n} silent' if after == (n + 1) % TONES else f'silence at block {n}, then tone {after}'
-            return n - first, rs[i:], f'{silent} ({ms:.0f} ms)', None
+            return n, f'{silent} ({ms:.0f} ms)', None
         if tone != n % TONES:
             skip = (tone - n) % TONES
             lost = f'{skip} block(s) lost at block {n}' if skip < TONES // 2 else f'tone {tone} again at block {n}'
-            return n - first, rs[i:], lost, None
+            return n, lost, None
         inside = 0 < i < len(rs) - 1 and rs[i - 1][0] >= 0 and rs[i + 1][0] >= 0
-        last = cut and (i + 1 == len(rs) or rs[i + 1][1] >= LONG_GAP_MS)
-        if (ms > 1.5 * BLOCK_MS and not last) or (inside and ms < 0.5 * BLOCK_MS):
-            return n - first, rs[i:], f'block {n} sounds {ms:.1f} ms (a block is {BLOCK_MS})', None
+        if ms > 1.5 * BLOCK_MS or (inside and ms < 0.5 * BLOCK_MS):
+            return n, f'block {n} sounds {ms:.1f} ms (a block is {BLOCK_MS})', None
         n += 1
-    return n - first, [], None, None
+    return n, None, None
 
 
-def judge_play(x, scenario, rate, handed):
+def judge_play(x, mode, rate, blocks):
     for chan in range(x.shape[1]):
         lab, rms, step_ms = labels(x[:, chan], rate, chan)
-        heard, rest, fault, void = walk(runs(lab, step_ms), 0, scenario in ('restart', 'destroy'))
+        heard, fault, void = walk(runs(lab, step_ms))
         name = f'channel {chan}'
-        if scenario == 'restart' and not (fault or void):
-            check(handed[0] - 45 <= heard <= handed[0] - 30, f'{name}: blocks heard before the stop, which must'
-                  ' discard the 35 staged', f'{handed[0] - 45}..{handed[0] - 30}', heard)
-            new = next((j for j, r in enumerate(rest) if r[0] == handed[0] % TONES), len(rest))
-            stale = sum(1 for tone, _ in rest[:new] if tone >= 0)
-            check(stale <= 4, f'{name}: stale blocks of the sound buffer after the restart', 'at most 4', stale)
-            heard, _, fault, void = walk(rest[new:], handed[0])
         if void and not fault:
             return f'{name}: {void}'
         check(fault is None, f'{name}: blocks in order, each sounding once', 'no fault', fault or 'none')
-        # Destroyed with the staging queue full: those 40 blocks must not play.
-        low, high = (25, handed[0] - 30) if scenario == 'destroy' else (handed[scenario == 'restart'],) * 2
-        check(low <= heard <= high, f'{name}: blocks heard' + (f' of {handed[0]} handed over' if low < high else ''),
-              f'{low}..{high}' if low < high else low, heard)
+        check(heard == blocks, f'{name}: blocks heard', blocks, heard)
         # The level of a sine from its RMS; volume 128 is about -6 dB on DirectSound.
         level = 20 * np.log10(np.median(rms[lab >= 0]) * np.sqrt(2) / 32768)
-        want = -12 if scenario == 'volume' else -6
+        want = -12 if mode == 'volume' else -6
         check(abs(level - want) <= 1, f'{name}: level', f'{want} dBFS within 1 dB', f'{level:.1f} dBFS')
 
 
 def play(work, take, exe, mode, rate, chans, *fault):
     rate, chans = int(rate), int(chans)
-    own = mode in ('platform', 'restart', 'destroy')
-    x = damage(numbered(150 if mode not in ('restart', 'destroy') else 200, rate, chans), rate // 50, fault)
-    if own:
+    x = damage(numbered(150, rate, chans), rate // 50, fault)
+    if mode == 'dsound':
         x.tofile(f'{work}/signal.raw')
         args = [mode, str(rate), str(chans), windows(f'{work}/signal.raw')]
     else:
@@ -173,14 +159,12 @@ def play(work, take, exe, mode, rate, chans, *fault):
             rec.wait()
     if said is None:
         return None
-    handed = re.search(r'^handed (\d+) then (\d+)', said, re.M) if own else None
-    handed = [int(h) for h in handed.groups()] if handed else [len(x) * 50 // rate, 0]
-    if not own:
+    if mode != 'dsound':
+        want = 'DirectSound' if mode in ('directsound', 'volume') else 'waveOut'
         player = re.search(r'^player: (\w+)', said, re.M)
-        check(player and player.group(1) == ('DirectSound' if mode in ('directsound', 'volume') else 'waveOut'),
-              'the player', 'DirectSound' if mode in ('directsound', 'volume') else 'waveOut', player and player.group(1))
+        check(player and player.group(1) == want, 'the player', want, player and player.group(1))
     y = np.fromfile(raw, '<i2')
-    return judge_play(y[:len(y) // chans * chans].reshape(-1, chans), mode, rate, handed)
+    return judge_play(y[:len(y) // chans * chans].reshape(-1, chans), mode, rate, len(x) * 50 // rate)
 
 
 # Reloads the feed sink and the microphone over its monitor in the format
@@ -357,7 +341,7 @@ def main(direction, exe, *args):
             microphone()
     if failed:
         print(f'recordings kept in {work}')
-        if args[0] == 'platform':
+        if args[0] == 'dsound':
             print("RIG BROKEN: the platform's own DirectSound is not heard whole through the sound server")
         return 1
     shutil.rmtree(work)
