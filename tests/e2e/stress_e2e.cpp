@@ -48,16 +48,11 @@ __attribute__((format(gnu_printf, 2, 3))) void Check(bool bOk, const char* pszFo
     sm_iFailures += bOk ? 0 : 1;
 }
 
-bool Has(const char* pszText, const char* pszPart)
-{
-    return std::strstr(pszText, pszPart) != nullptr;
-}
-
 void VOCORA_CALL OnLog(void*, int32_t lLevel, const char*, uint32_t, const char*, const char* pszFormat, va_list)
 {
     sm_iErrors += lLevel == VOCORA_LOG_ERROR;
-    sm_iLosses += Has(pszFormat, "has gone silent") || Has(pszFormat, "no capture data");
-    sm_iReturns += Has(pszFormat, "plays again") || Has(pszFormat, "captures again");
+    sm_iLosses += std::strstr(pszFormat, "has gone silent") || std::strstr(pszFormat, "no capture data");
+    sm_iReturns += std::strstr(pszFormat, "plays again") || std::strstr(pszFormat, "captures again");
     if (sm_bLogCallsBack && Vocora_SetLogLevel(VOCORA_LOG_INFO) == VOCORA_OK) {
         ++sm_iCalledBack;
     }
@@ -87,9 +82,9 @@ struct Capture {
         ++pst->iCalls;
         Sleep(pst->ulBlockMs.exchange(0));
     }
-    // Each expects the user value it was registered with.
-    static void VOCORA_CALL TaggedA(const uint8_t*, uint32_t, void* p) { sm_iMismatches += static_cast<Capture*>(p)->cTag != 'A'; }
-    static void VOCORA_CALL TaggedB(const uint8_t*, uint32_t, void* p) { sm_iMismatches += static_cast<Capture*>(p)->cTag != 'B'; }
+    // Expects the user value it was registered with.
+    template <char cTag>
+    static void VOCORA_CALL Tagged(const uint8_t*, uint32_t, void* p) { sm_iMismatches += static_cast<Capture*>(p)->cTag != cTag; }
     static void VOCORA_CALL DestroyItself(const uint8_t*, uint32_t, void* pUser)
     {
         auto* pst = static_cast<Capture*>(pUser);
@@ -162,15 +157,12 @@ void BadRecords()
     Check(iTaken == 0, "%zu records the platform cannot take, on each device: refused (%d taken)", std::size(astBad), iTaken);
     std::vector<uint8_t> vecLarge(64 << 20);
     const VocoraPlayHandle h = StartPlayer();
-    uint32_t aulResults[5] = {Vocora_Play(h, nullptr, 4)};
-    const uint32_t aulLengths[] = {0, 0xFFFFFFFF, 0x80000000, 64u << 20};
-    for (int i = 0; i < 4; ++i) {
-        aulResults[i + 1] = Vocora_Play(h, vecLarge.data(), aulLengths[i]);
-    }
+    const uint32_t aulResults[] = {Vocora_Play(h, nullptr, 4), Vocora_Play(h, vecLarge.data(), 0),
+                                   Vocora_Play(h, vecLarge.data(), 0xFFFFFFFF), Vocora_Play(h, vecLarge.data(), 0x80000000),
+                                   Vocora_Play(h, vecLarge.data(), 64u << 20), Vocora_DestoryPlayDec(h)};
     Check(aulResults[0] == 2 && aulResults[1] == 0 && aulResults[2] == 3 && aulResults[3] == 3 && aulResults[4] == 3,
           "lengths with NULL, 0, 0xFFFFFFFF, 0x80000000 and 64 MiB: 0x%x 0x%x 0x%x 0x%x 0x%x (2 0 3 3 3)", aulResults[0],
           aulResults[1], aulResults[2], aulResults[3], aulResults[4]);
-    Vocora_DestoryPlayDec(h);
 }
 
 // A clean-up under live handles, four captures of the fed tone with one
@@ -204,14 +196,13 @@ void Mistakes()
     const int iBefore = (Sleep(2500), astCaptures[0].iCalls.load());
     Check(iStarted == 4 && iHearing == 4 && (Sleep(500), astCaptures[0].iCalls > iBefore),
           "four captures at once: %d started, %d hear the fed tone; one whose callback blocks 2 s goes on", iStarted, iHearing);
-    Capture stA;
-    Capture stB;
+    Capture stA, stB;
     stA.cTag = 'A';
     stB.cTag = 'B';
     std::atomic<bool> bSwapping{true};
     std::thread oSwapper([&] {
         for (int i = 0; bSwapping; ++i) {
-            Vocora_SetCaptureCallBack(astCaptures[1].h, i % 2 ? &Capture::TaggedA : &Capture::TaggedB, i % 2 ? &stA : &stB);
+            Vocora_SetCaptureCallBack(astCaptures[1].h, i % 2 ? &Capture::Tagged<'A'> : &Capture::Tagged<'B'>, i % 2 ? &stA : &stB);
         }
     });
     Sleep(1000);

@@ -95,6 +95,7 @@ MockDirectSound::MockDirectSound()
 
 HRESULT WINAPI MockDirectSound::Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN)
 {
+    sm_pCurrent->lBuffersAtCreate = sm_pCurrent->oBuffer.References();
     return CFakePlatform::Fault("DirectSoundCreate8") ? DSERR_NODRIVER : (++sm_pCurrent->iCreated, sm_pCurrent->Give(pp));
 }
 
@@ -200,7 +201,10 @@ MockDsp::MockDsp()
                                                                       [] { return S_OK; }));
     // What is ready this pass, cycling through vecReady; more to come while the cycle lasts.
     ON_CALL(*this, ProcessOutput).WillByDefault(Fallible("ProcessOutput", E_FAIL,
-        [this](DWORD, DWORD, DMO_OUTPUT_DATA_BUFFER* pst, DWORD*) {
+        [this](DWORD, DWORD ulBuffers, DMO_OUTPUT_DATA_BUFFER* pst, DWORD*) {
+            if (ulBuffers != 1) {
+                return E_INVALIDARG;
+            }
             const DWORD ulReady = vecReady[ulPass++ % vecReady.size()];
             BYTE* puc = nullptr;
             DWORD ulMax = 0;

@@ -110,6 +110,7 @@ public:
 
     static MockDirectSound* sm_pCurrent;
     std::atomic<int> iCreated{0};
+    std::atomic<long> lBuffersAtCreate{0};
     ::testing::NiceMock<MockSoundBuffer> oBuffer;
 };
 

@@ -263,7 +263,7 @@ bool CFakePlatform::Fault(const char* pszSite)
     bool bFail = o.m_strFailSite == pszSite;
     std::string strSite = pszSite;
     o.m_strFailSite.erase(0, bFail && --o.m_iFailTimes == 0 ? std::string::npos : 0);
-    if (GetCurrentThreadId() == o.m_ulHostThread) {
+    if (GetCurrentThreadId() == o.m_ulHostThread && o.bCounting) {
         strSite += "#" + std::to_string(++o.m_mapHostSiteCalls[pszSite]);
         bFail = bFail || ++o.m_iHostCalls == o.m_iFailHostCall;
     }

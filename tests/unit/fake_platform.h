@@ -27,6 +27,7 @@ public:
     // its next call from any thread.
     static bool Fault(const char* pszSite);
     void FailHostCall(int iHostCall) { m_iFailHostCall = iHostCall; }
+    std::atomic<bool> bCounting{true};  // off: host calls neither count nor fail
     void FailSite(const std::string& strSite, int iTimes = 1)
     {
         m_strFailSite = strSite;
