@@ -9,13 +9,16 @@
 #   e2e.py lost VOCORA_STRESS restart|unload   the sound server, or its devices, go and come back
 #
 # Every check prints one line with what was expected and what was measured.
-# The sound server now and then runs a stream dry for a few tens of
-# milliseconds: a take it spoiled proves nothing and is taken again, up to
-# three times. The library moves audio in whole blocks, so what it loses or
-# repeats is a whole block; a dropout is a stretch of silence after which the
-# signal goes on with nothing missing (or, in the microphone feed, shifted by
-# no whole number of blocks). --fault drops, repeats or zeroes block N of the
-# signal (or of the recording) on purpose, to show that the judging catches it.
+# Played and captured signals are a counter, one more each frame, with the
+# sound server's sink or microphone in the signal's own format, so nothing is
+# resampled and the bytes that arrive can be compared exactly. The library
+# moves audio in whole blocks, so what it loses, repeats or zeroes is a whole
+# block. The sound server now and then runs a stream dry for a few tens of
+# milliseconds: the signal falls silent and goes on with nothing missing (or,
+# in the microphone feed, shifted by no whole number of blocks). A take it
+# spoiled proves nothing and is taken again, up to three times. --fault drops,
+# repeats or zeroes block N of the signal (or of the recording) on purpose, to
+# show that the judging catches it.
 import os
 import re
 import shutil
@@ -31,10 +34,6 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 ENV = dict(kv.split('=', 1) for kv in subprocess.run(
     ['bash', '-c', f'set -a; . {ROOT}/scripts/rig_env.sh; env -0'],
     check=True, capture_output=True, text=True).stdout.split('\0') if '=' in kv)
-TONES = 24          # block n is 500 + 100 * ((n + c * 12) % 24) Hz in channel c
-BLOCK_MS = 20
-SILENT_RMS = 2900   # a quarter of a block's RMS at -6 dBFS, half at volume 128: below, mostly silence
-LONG_GAP_MS = 150   # longer than the sound server's dropouts (a few tens of ms): the sound has ended
 failed = []
 
 
@@ -63,80 +62,36 @@ def damage(x, block, fault):
             'zero': lambda: np.r_[x[:n], np.zeros_like(x[n:n + block]), x[n + block:]]}[kind]()
 
 
-# Numbered blocks: any 10 ms of block n names it, so a lost, repeated or
-# silenced block shows. The phase runs on across blocks.
-def numbered(blocks, rate, chans):
-    n = np.arange(blocks * rate // 50)
-    hz = 500 + 100 * (((n // (rate // 50))[:, None] + np.arange(chans) * TONES // 2) % TONES)
-    return np.round(16384 * np.sin(np.cumsum(2 * np.pi * hz / rate, axis=0))).astype('<i2')
+# Each channel counts frames from 1 on, the second offset by 0x4000.
+def counter(frames, chans):
+    return ((1 + np.arange(frames)[:, None] + 0x4000 * np.arange(chans)) & 0xffff).astype('<u2')
 
 
-# Per quarter window, the block number mod TONES sounding in the 10 ms window
-# there (whose bins lie 100 Hz apart, on the tones), or -1 for silence.
-def labels(x, rate, chan):
-    width = rate // 100
-    win = np.lib.stride_tricks.sliding_window_view(x.astype(float), width)[::width // 4]
-    tone = np.abs(np.fft.rfft(win, axis=1))[:, 5:5 + TONES].argmax(axis=1)
-    rms = np.sqrt((win ** 2).mean(axis=1))
-    return np.where(rms < SILENT_RMS, -1, (tone - chan * TONES // 2) % TONES), rms, width / 4 / rate * 1000
-
-
-# (tone or -1, ms) for each stretch of one label. A stretch of a window or two
-# is where a tone starts, stops or changes: it goes to the one before.
-def runs(lab, step_ms):
-    cut = np.flatnonzero(np.diff(lab)) + 1
-    out = []
-    for a, b in zip(np.r_[0, cut], np.r_[cut, len(lab)]):
-        if out and (b - a <= 2 or out[-1][0] == lab[a]):
-            out[-1] = (out[-1][0], out[-1][1] + (b - a) * step_ms)
-        else:
-            out.append((int(lab[a]), (b - a) * step_ms))
-    return out
-
-
-# Follows blocks 0, 1, ... through the runs until the sound ends:
-# (blocks heard, fault, why the take is void).
-def walk(rs):
-    n = 0
-    for i in range(next((j for j, r in enumerate(rs) if r[0] >= 0), len(rs)), len(rs)):
-        tone, ms = rs[i]
-        if tone < 0 and (ms >= LONG_GAP_MS or i + 1 == len(rs)):
-            return n, None, None
-        if tone < 0:
-            after = rs[i + 1][0]
-            if after in ((n - 1) % TONES, n % TONES):
-                return n, None, f'{ms:.0f} ms of silence at block {n}, then the blocks go on'
-            silent = f'block {n} silent' if after == (n + 1) % TONES else f'silence at block {n}, then tone {after}'
-            return n, f'{silent} ({ms:.0f} ms)', None
-        if tone != n % TONES:
-            skip = (tone - n) % TONES
-            lost = f'{skip} block(s) lost at block {n}' if skip < TONES // 2 else f'tone {tone} again at block {n}'
-            return n, lost, None
-        inside = 0 < i < len(rs) - 1 and rs[i - 1][0] >= 0 and rs[i + 1][0] >= 0
-        if ms > 1.5 * BLOCK_MS or (inside and ms < 0.5 * BLOCK_MS):
-            return n, f'block {n} sounds {ms:.1f} ms (a block is {BLOCK_MS})', None
-        n += 1
-    return n, None, None
-
-
-def judge_play(x, mode, rate, blocks):
-    for chan in range(x.shape[1]):
-        lab, rms, step_ms = labels(x[:, chan], rate, chan)
-        heard, fault, void = walk(runs(lab, step_ms))
-        name = f'channel {chan}'
-        if void and not fault:
-            return f'{name}: {void}'
-        check(fault is None, f'{name}: blocks in order, each sounding once', 'no fault', fault or 'none')
-        check(heard == blocks, f'{name}: blocks heard', blocks, heard)
-        # The level of a sine from its RMS; volume 128 is about -6 dB on DirectSound.
-        level = 20 * np.log10(np.median(rms[lab >= 0]) * np.sqrt(2) / 32768)
-        want = -12 if mode == 'volume' else -6
-        check(abs(level - want) <= 1, f'{name}: level', f'{want} dBFS within 1 dB', f'{level:.1f} dBFS')
+# What came through, silence trimmed at both ends, must be one unbroken run of
+# the counter: (frames, first value) when it is, and why the take is void when
+# the sound server dropped out; a break of the library's fails.
+def unbroken(got, block):
+    loud = np.flatnonzero(got.any(axis=1))
+    if not check(len(loud) > 0, 'the counter came through', 'sound', f'{len(loud)} frames of sound'):
+        return None, None
+    got = got[loud[0]:loud[-1] + 1].astype(np.int64)
+    want = (got[0, 0] + np.arange(len(got))[:, None] + 0x4000 * np.arange(got.shape[1])) & 0xffff
+    bad = np.flatnonzero((got != want).any(axis=1))
+    if not len(bad):
+        return (len(got), int(got[0, 0])), None
+    at = bad[0]
+    zeros = int(np.argmax(got[at:].any(axis=1)))
+    jump = (int(got[at + zeros, 0]) - int(want[at, 0]) + 0x8000) % 0x10000 - 0x8000
+    if (zeros and jump == 0) or (not zeros and jump > 0 and jump % block):
+        return None, f'at frame {at} {zeros} frames of silence, then the counter moves on by {jump}'
+    check(False, 'the counter unbroken', 'nothing lost, repeated or zeroed',
+          f'at frame {at} {zeros} frames of zeros, then a jump of {jump} frames ({jump / block:+.2f} blocks)')
+    return None, None
 
 
 def play(work, take, exe, mode, rate, chans, *fault):
     rate, chans = int(rate), int(chans)
-    x = damage(numbered(150, rate, chans), rate // 50, fault)
+    x = damage(counter(3 * rate, chans), rate // 50, fault)
     if mode == 'dsound':
         x.tofile(f'{work}/signal.raw')
         args = [mode, str(rate), str(chans), windows(f'{work}/signal.raw')]
@@ -163,24 +118,49 @@ def play(work, take, exe, mode, rate, chans, *fault):
         want = 'DirectSound' if mode in ('directsound', 'volume') else 'waveOut'
         player = re.search(r'^player: (\w+)', said, re.M)
         check(player and player.group(1) == want, 'the player', want, player and player.group(1))
-    y = np.fromfile(raw, '<i2')
-    return judge_play(y[:len(y) // chans * chans].reshape(-1, chans), mode, rate, len(x) * 50 // rate)
+    y = np.fromfile(raw, '<u2')
+    y = y[:len(y) // chans * chans].reshape(-1, chans)
+    if mode == 'volume':  # 128 is about 6 dB down on DirectSound
+        loud = y[np.flatnonzero(y.any(axis=1))].view('<i2').astype(float)
+        level = 10 * np.log10((loud ** 2).mean() / (x.view('<i2').astype(float) ** 2).mean()) if len(loud) else -99
+        check(abs(level + 6) <= 1, 'the level at volume 128', '-6 dB within 1 dB', f'{level:.1f} dB')
+        return None
+    run, void = unbroken(y, rate // 50)
+    if run:
+        check(run == (len(x), 1), 'every frame heard once, in order', f'{len(x)} frames from 1',
+              f'{run[0]} frames from {run[1]}')
+    return void
 
 
-# Reloads the feed sink and the microphone over its monitor in the format
-# fmt (rate, channels), or else in the rig's usual one.
+def pactl(*args):
+    return subprocess.run(['pactl', *args], env=ENV, check=True, capture_output=True, text=True).stdout.strip()
+
+
+def unload(*names):
+    for mod in sorted((int(m.split()[0]) for m in pactl('list', 'short', 'modules').splitlines()
+                       if any(re.search(rf'\b{n}(\s|$)', m) for n in names)), reverse=True):
+        pactl('unload-module', str(mod))
+
+
+# The output sink, or the feed sink and the microphone over its monitor, anew
+# in the format fmt (rate, channels), or else in the rig's usual one.
+def output(*fmt):
+    unload(f'sink_name={ENV["VOCORA_SINK"]}')
+    pactl('load-module', 'module-null-sink', f'sink_name={ENV["VOCORA_SINK"]}', 'norewinds=1', *opts(fmt))
+    pactl('set-default-sink', ENV['VOCORA_SINK'])
+    subprocess.run(['bash', f'{ROOT}/scripts/setup.sh'], env=ENV, check=True, stdout=subprocess.DEVNULL)  # its silent stream
+
+
 def microphone(*fmt):
     feed, mic = ENV['VOCORA_MIC_FEED'], ENV['VOCORA_MIC']
-    mods = subprocess.run(['pactl', 'list', 'short', 'modules'], env=ENV, capture_output=True, text=True).stdout
-    # The microphone goes before the sink it remaps, which would take it along.
-    for mod in sorted((int(m.split()[0]) for m in mods.splitlines()
-                       if re.search(rf'\b(sink_name={feed}|source_name={mic})(\s|$)', m)), reverse=True):
-        subprocess.run(['pactl', 'unload-module', str(mod)], env=ENV)
-    opts = [f'rate={fmt[0]}', f'channels={fmt[1]}'] if fmt else []
-    for cmd in (['load-module', 'module-null-sink', f'sink_name={feed}', 'norewinds=1', *opts],
-                ['load-module', 'module-remap-source', f'source_name={mic}', f'master={feed}.monitor', *opts],
-                ['set-default-source', mic]):
-        subprocess.run(['pactl', *cmd], env=ENV, check=True, stdout=subprocess.DEVNULL)
+    unload(f'sink_name={feed}', f'source_name={mic}')  # the microphone first: the sink would take it along
+    pactl('load-module', 'module-null-sink', f'sink_name={feed}', 'norewinds=1', *opts(fmt))
+    pactl('load-module', 'module-remap-source', f'source_name={mic}', f'master={feed}.monitor', *opts(fmt))
+    pactl('set-default-source', mic)
+
+
+def opts(fmt):
+    return [f'rate={fmt[0]}', f'channels={fmt[1]}'] if fmt else []
 
 
 # pacat into the microphone feed, from a file of 16-bit samples.
@@ -188,26 +168,6 @@ def feed(path, rate, chans):
     # 50 ms queued: with 10 ms the feed ran dry now and then at 44.1 kHz stereo.
     return subprocess.Popen(['pacat', '--playback', '--raw', '--format=s16le', f'--rate={rate}', f'--channels={chans}',
                              '--latency-msec=50', f'--device={ENV["VOCORA_MIC_FEED"]}', path], env=ENV)
-
-
-def judge_capture(got, block, rate, seconds):
-    loud = np.flatnonzero(got.any(axis=1))
-    span = (loud[-1] - loud[0]) / rate if len(loud) else 0
-    if not check(span >= seconds - 1, 'the fed counter captured', f'{seconds - 1} s or more', f'{span:.2f} s'):
-        return None
-    got = got[loud[0]:loud[-1] + 1].astype(np.int64)
-    want = (got[0, 0] + np.arange(len(got))[:, None] + 0x4000 * np.arange(got.shape[1])) & 0xffff
-    bad = np.flatnonzero((got != want).any(axis=1))
-    if not len(bad):
-        check(True, 'the counter unbroken', 'nothing lost, repeated or zeroed', f'{len(got)} frames in order')
-        return None
-    at = bad[0]
-    zeros = int(np.argmax(got[at:].any(axis=1)))
-    jump = (int(got[at + zeros, 0]) - int(want[at, 0]) + 0x8000) % 0x10000 - 0x8000
-    if (zeros and jump == 0) or (not zeros and jump > 0 and jump % block):
-        return f'at frame {at} {zeros} frames of silence, then the counter moves on by {jump}'
-    check(False, 'the counter unbroken', 'nothing lost, repeated or zeroed',
-          f'at frame {at} {zeros} frames of zeros, then a jump of {jump} frames ({jump / block:+.2f} blocks)')
 
 
 def capture(work, take, exe, rate, chans, seconds, aec, datalen, *fault):
@@ -227,7 +187,11 @@ def capture(work, take, exe, rate, chans, seconds, aec, datalen, *fault):
         return None
     with wave.open(wav) as w:
         got = damage(np.frombuffer(w.readframes(w.getnframes()), '<u2').reshape(-1, chans), block, fault)
-    return judge_capture(got, block, rate, float(seconds))
+    run, void = unbroken(got, block)
+    if run:
+        check(run[0] >= (float(seconds) - 1) * rate, 'the fed counter captured unbroken', f'{float(seconds) - 1} s or more',
+              f'{run[0] / rate:.2f} s')
+    return void
 
 
 # The output's monitor goes into the microphone feed for the run; a take in
@@ -285,15 +249,10 @@ def lost(work, exe, how):
             time.sleep(2)
             subprocess.run(['bash', f'{ROOT}/scripts/setup.sh'], env=ENV, check=True, stdout=subprocess.DEVNULL)
         else:
-            sink = next(m.split()[0] for m in subprocess.run(['pactl', 'list', 'short', 'modules'], env=ENV,
-                        capture_output=True, text=True).stdout.splitlines() if f'sink_name={ENV["VOCORA_SINK"]}' in m)
-            subprocess.run(['pactl', 'unload-module', sink], env=ENV, check=True)
+            unload(f'sink_name={ENV["VOCORA_SINK"]}')
             microphone()  # the microphone goes and comes back with its feed
             time.sleep(2)
-            subprocess.run(['pactl', 'load-module', 'module-null-sink', f'sink_name={ENV["VOCORA_SINK"]}', 'norewinds=1'],
-                           env=ENV, check=True, stdout=subprocess.DEVNULL)
-            subprocess.run(['pactl', 'set-default-sink', ENV['VOCORA_SINK']], env=ENV, check=True)
-            subprocess.run(['bash', f'{ROOT}/scripts/setup.sh'], env=ENV, check=True, stdout=subprocess.DEVNULL)
+            output()
         feeder = feed(tone_file(work, 1000, 30), 16000, 1)
         with open(raw, 'wb') as out:
             rec = subprocess.Popen(['parec', f'--device={ENV["VOCORA_SINK"]}.monitor', '--raw', '--format=s16le',
@@ -325,10 +284,11 @@ def main(direction, exe, *args):
             (stress if direction == 'stress' else lost)(work, exe, *args)
         else:
             if direction == 'capture':
-                rate, chans, frames = int(args[0]), int(args[1]), int((float(args[2]) + 4) * int(args[0]))
-                ((1 + np.arange(frames)[:, None] + 0x4000 * np.arange(chans)) & 0xffff).astype('<u2').tofile(f'{work}/feed.raw')
-                # Nothing resampled: the feed arrives as the very bytes captured.
+                rate, chans = int(args[0]), int(args[1])
+                counter(int((float(args[2]) + 4) * rate), chans).tofile(f'{work}/feed.raw')
                 microphone(rate, chans)
+            elif direction == 'play':
+                output(int(args[1]), int(args[2]))
             for take in (1, 2, 3):
                 void = {'play': play, 'capture': capture, 'loopback': loopback}[direction](work, take, exe, *args)
                 if not void:
@@ -337,8 +297,7 @@ def main(direction, exe, *args):
             else:
                 check(False, 'a take the sound server left whole', 'one of 3', 'a gap in every take')
     finally:
-        if direction == 'capture':
-            microphone()
+        {'capture': microphone, 'play': output}.get(direction, lambda: None)()
     if failed:
         print(f'recordings kept in {work}')
         if args[0] == 'dsound':
