@@ -40,10 +40,9 @@ __attribute__((format(gnu_printf, 2, 3))) void Check(bool bOk, const char* pszFo
 {
     va_list vaArgs;
     va_start(vaArgs, pszFormat);
-    std::printf("%s ", bOk ? "ok  " : "FAIL");
+    std::printf(bOk ? "ok   " : "FAIL ");
     std::vprintf(pszFormat, vaArgs);
-    std::printf("\n");
-    std::fflush(stdout);
+    std::puts("");
     va_end(vaArgs);
     sm_iFailures += bOk ? 0 : 1;
 }
@@ -53,9 +52,7 @@ void VOCORA_CALL OnLog(void*, int32_t lLevel, const char*, uint32_t, const char*
     sm_iErrors += lLevel == VOCORA_LOG_ERROR;
     sm_iLosses += std::strstr(pszFormat, "has gone silent") || std::strstr(pszFormat, "no capture data");
     sm_iReturns += std::strstr(pszFormat, "plays again") || std::strstr(pszFormat, "captures again");
-    if (sm_bLogCallsBack && Vocora_SetLogLevel(VOCORA_LOG_INFO) == VOCORA_OK) {
-        ++sm_iCalledBack;
-    }
+    sm_iCalledBack += sm_bLogCallsBack && Vocora_SetLogLevel(VOCORA_LOG_INFO) == VOCORA_OK;
 }
 
 struct Capture {
@@ -299,7 +296,6 @@ int Lost(const char* pszMarker)
     Capture stCapture;
     stCapture.Start();
     std::printf("playing and capturing; waiting for %s\n", pszMarker);
-    std::fflush(stdout);
     const std::vector<std::vector<uint8_t>> vecTones = {Tone(450), Tone(700)};
     Feed({hOld}, vecTones, 30000, [&] { return GetFileAttributesA(pszMarker) != INVALID_FILE_ATTRIBUTES; });
     const DWORD ulBack = GetTickCount();
@@ -322,6 +318,7 @@ int Lost(const char* pszMarker)
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);  // each line as it comes, for e2e.py
     const std::string strMode = argc > 1 ? argv[1] : "";
     if (strMode != "quick" && strMode != "full" && !(strMode == "lost" && argc == 3)) {
         std::fputs("usage: vocora_stress quick|full\n       vocora_stress lost MARKER_FILE\n", stderr);

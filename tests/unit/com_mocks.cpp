@@ -70,8 +70,8 @@ MockSoundBuffer::MockSoundBuffer()
     ON_CALL(*this, SetVolume).WillByDefault(Fallible("SetVolume", DSERR_CONTROLUNAVAIL, [this](LONG l) {
         return lVolume = l, S_OK;
     }));
-    ON_CALL(*this, Play).WillByDefault(Fallible("Play", DSERR_BUFFERLOST, [this](DWORD, DWORD, DWORD) {
-        return bPlaying = true, S_OK;
+    ON_CALL(*this, Play).WillByDefault(Fallible("Play", DSERR_BUFFERLOST, [this](DWORD ulReserved, DWORD ulPriority, DWORD) {
+        return ulReserved != 0 || ulPriority != 0 ? DSERR_INVALIDPARAM : (bPlaying = true, S_OK);
     }));
     ON_CALL(*this, Stop).WillByDefault(Fallible("Stop", DSERR_INVALIDCALL, [this] { return bPlaying = false, S_OK; }));
     ON_CALL(*this, SetCurrentPosition).WillByDefault(Fallible("SetCurrentPosition", DSERR_INVALIDCALL, [this](DWORD ul) {

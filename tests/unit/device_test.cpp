@@ -562,6 +562,8 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
     NiceMock<MockEndpoint> oMic2(L"Microphone", L"{2}");
     NiceMock<MockEndpoint> oMic3(L"microphone", L"{3}");
     oWorld.oEnumerator.avecEndpoints[eCapture] = {&oWorld.oMicrophone, &oMic2, &oMic3};
+    const std::string strLongest(kulEndpointTextUnits - 1, 'S');  // as long as a name may be
+    oWorld.oSpeaker.wstrName.assign(strLongest.begin(), strLongest.end());
     {
         CAecMicArrayCapture oEngine;
         EXPECT_EQ(oEngine.SelectCaptureDeviceByName("Microphone"), 2u) << "no list yet";
@@ -580,12 +582,12 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(2).lVal, 3);
-        oEngine.SelectRenderDeviceByName("Speakers");
+        EXPECT_EQ(oEngine.SelectRenderDeviceByName(strLongest.c_str()), 0u);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(4).lVal, 0) << "capture 0, render 0";
         char szName[1024] = "";
         EXPECT_EQ(oEngine.GetRenderDeviceName(0, szName), 0u);
-        EXPECT_STREQ(szName, "Speakers");
+        EXPECT_EQ(szName, strLongest);
         EXPECT_EQ(oEngine.GetRenderDeviceName(1, szName), 2u);
 
         CountingSink aoSinks[5];
@@ -829,6 +831,31 @@ TEST(Library, LoadingOnlyTurnsOffThreadNotifications)
         EXPECT_TRUE(DllMain(hModule, ulReason, nullptr));
     }
     EXPECT_THAT(oWorld.oPlatform.vecQuietModules, ElementsAre(hModule));
+}
+
+// The DSP's output buffer: lengths within its memory, and COM references.
+TEST(MediaBuffer, LengthsAndReferences)
+{
+    CWorld oWorld;
+    uint8_t aucData[8];
+    CStaticMediaBuffer oStatic;
+    oStatic.SetBuffer(aucData, 8, 3);
+    BYTE* puc = nullptr;
+    DWORD ulLength = 0, ulMax = 0;
+    EXPECT_EQ(oStatic.GetBufferAndLength(&puc, &ulLength), S_OK);
+    EXPECT_EQ(oStatic.GetMaxLength(&ulMax), S_OK);
+    EXPECT_EQ(std::make_tuple(puc, ulLength, ulMax), std::make_tuple(aucData, 3ul, 8ul));
+    EXPECT_EQ(oStatic.SetLength(9), E_INVALIDARG);
+    EXPECT_EQ(oStatic.GetMaxLength(nullptr), E_POINTER);
+    void* p = &oStatic;
+    EXPECT_EQ(oStatic.QueryInterface(IID_IDirectSound8, &p), E_NOINTERFACE);
+    EXPECT_EQ(p, nullptr);
+    auto* pBase = new (std::nothrow) CBaseMediaBuffer();
+    EXPECT_EQ(pBase->QueryInterface(IID_IMediaBuffer, &p), S_OK);
+    EXPECT_EQ(pBase->AddRef(), 2u);
+    EXPECT_EQ(pBase->Release(), 1u);
+    EXPECT_EQ(pBase->Release(), 0u);
+    EXPECT_EQ(oWorld.Unreleased(), "") << "gone with its last reference";
 }
 
 }  // namespace
