@@ -633,6 +633,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
 // refuses stereo, for which DirectSound capture stands in.
 TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
 {
+    NiceMock<MockEndpoint> oHeadset(L"Headset", L"{headset}");
     CWorld oWorld({true, true});
     Vocora_Init();
     const AudioParam stStereo = {16000, 2, 16, 0};
@@ -654,10 +655,11 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     oWorld.oPlatform.FireTimer();
     oWorld.oPlatform.FireTimer();
     EXPECT_EQ(oWorld.oLog.WithFormat("CaptureThread Fail, ulWaveinDevNums not Exist.").size(), 1u);
-    oWorld.oEnumerator.avecEndpoints[eCapture] = {&oWorld.oMicrophone};
+    oWorld.oEnumerator.avecEndpoints[eCapture] = {&oHeadset, &oWorld.oMicrophone};
     const long lReferences = oWorld.oDsp.References();
     oWorld.oPlatform.FireTimer();
     EXPECT_EQ(stReceived.iCalls, 3) << "the DSP set up anew for the microphone back";
+    EXPECT_EQ(oWorld.oDsp.mapProperties.at(4).lVal, 1) << "the default microphone, second in the new list";
     EXPECT_EQ(oWorld.oDsp.References(), lReferences) << "the old DSP let go";
     EXPECT_TRUE(oWorld.Logged("CaptureThread the device captures again."));
     EXPECT_EQ(Vocora_DestoryCaptureDec(h), 0u);
