@@ -69,16 +69,12 @@ bool CWaveOutRing::AllBack() const
 }
 
 // Waits until the platform's callback has handed back every queued entry,
-// for at most ulTimeoutMs; false if some never came back.
-bool CWaveOutRing::WaitBack(uint32_t ulTimeoutMs) const
+// for at most ulTimeoutMs.
+void CWaveOutRing::WaitBack(uint32_t ulTimeoutMs) const
 {
-    for (uint32_t ulWaited = 0; !AllBack(); ulWaited += 10) {
-        if (ulWaited >= ulTimeoutMs) {
-            return false;
-        }
+    for (uint32_t ulWaited = 0; !AllBack() && ulWaited < ulTimeoutMs; ulWaited += 10) {
         Platform().pfnSleep(10);
     }
-    return true;
 }
 
 bool CWaveOutRing::Release(bool bReport)

@@ -21,7 +21,7 @@ public:
 
     bool IsFree(uint32_t ulIndex) const;
     bool AllBack() const;
-    bool WaitBack(uint32_t ulTimeoutMs) const;
+    void WaitBack(uint32_t ulTimeoutMs) const;
     // Detaches the entries and closes the device, each failure reported when
     // bReport; false while the device keeps the entries.
     bool Release(bool bReport);

@@ -80,10 +80,22 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     poPlayer.reset();
     DirectSoundCleanup();
     EXPECT_EQ(oWorld.Unreleased(), "") << "the destructor closes";
+    // Every slot of a device that holds no buffer refuses with its null check.
     CDirectSoundPlay oClosed;
-    EXPECT_EQ(oClosed.WriteAudioData(vecIn.data(), 4), VOCORA_ERR_INVALID_ARG);
-    EXPECT_EQ(oClosed.ReadAudioData(vecOut.data(), &ulLength), VOCORA_ERR_INVALID_ARG);
-    EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(4, "%s Can't Be NULL."));
+    CDirectSoundCapture oCapture;
+    int32_t lVolume = 0;
+    for (uint32_t ulResult : {oClosed.WriteAudioData(vecIn.data(), 4), oClosed.ReadAudioData(vecOut.data(), &ulLength),
+                              oClosed.Start(), oClosed.Play(vecOut.data(), 4), oClosed.SetVolume(9), oClosed.GetVolume(&lVolume),
+                              oClosed.UpdatePlayBuffer(), oClosed.WaitPlayDone(), oCapture.Start(), oCapture.CaptureThread()}) {
+        EXPECT_EQ(ulResult, VOCORA_ERR_INVALID_ARG);
+    }
+    EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(12, "%s Can't Be NULL."));
+    // The device object's own failures, as set-up reports them.
+    for (const auto& [pszSite, ulResult] : {std::pair{"DirectSoundCreate8", VOCORA_PLAY_ERR_CREATE_DEVICE},
+                                            std::pair{"SetCooperativeLevel", VOCORA_PLAY_ERR_COOPERATIVE_LEVEL}}) {
+        oWorld.oPlatform.FailSite(pszSite);
+        EXPECT_EQ(DirectSoundInit(), ulResult) << pszSite;
+    }
 }
 
 TEST(DirectSoundPlayer, VolumeMapsToAttenuationAndReadsBack)
@@ -620,9 +632,13 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(ulSize, 100u);
         EXPECT_EQ(oEngine.AddRef(), 2u);
         EXPECT_EQ(oEngine.Release(), 1u);
+        EXPECT_EQ(oEngine.Start() + oEngine.Start() + oEngine.Stop() + oEngine.Stop(), 0u) << "twice changes nothing";
         oEngine.Uninit();
         EXPECT_EQ(oEngine.IsDeviceChanged(), 1u);
     }
+    AecEndpointInfo astRecords[2];
+    EXPECT_EQ(ListEndpoints(eRender, 1, astRecords), S_OK);
+    EXPECT_EQ(ListEndpoints(eRender, 2, astRecords), E_INVALIDARG) << "the count must agree";
     oWorld.oPlatform.FailSite("malloc");
     CAecMicArrayCapture oWithoutBuffer;
     EXPECT_EQ(oWithoutBuffer.ProcessCapture(), 1u);
