@@ -357,16 +357,16 @@ TEST(LostDevice, PlayersReopenThroughANewDeviceObject)
     EXPECT_TRUE(WaitUntil([&] { return oWorld.oLog.WithFormat("CDirectSoundPlay::PlayThread the device plays again.").size() == 2; }, 5000));
     EXPECT_EQ(oWorld.oLog.WithFormat(pszGone).size(), 2u) << "once each";
     Vocora_Cleanup();
+    // One player from here: the fake hands both players the same buffer memory.
+    EXPECT_EQ(Vocora_DestoryPlayDec(ah[0]), 0u);
     std::vector<uint8_t> vecBlock(640, 0x77);
     EXPECT_EQ(Vocora_Play(ah[1], vecBlock.data(), 640), 0u) << "after the clean-up too";
     EXPECT_TRUE(WaitUntil([&] {
         std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
         return std::count(oBuffer.vecPlayed.begin(), oBuffer.vecPlayed.end(), 0x77) == 640;
     }));
-    EXPECT_NE(oWorld.Unreleased(), "") << "the module stays while players live";
-    for (VocoraPlayHandle h : ah) {
-        EXPECT_EQ(Vocora_DestoryPlayDec(h), 0u);
-    }
+    EXPECT_NE(oWorld.Unreleased(), "") << "the module stays while a player lives";
+    EXPECT_EQ(Vocora_DestoryPlayDec(ah[1]), 0u);
     EXPECT_EQ(oWorld.Unreleased(), "");
 }
 
