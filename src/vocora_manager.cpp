@@ -143,9 +143,9 @@ uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32
         return VOCORA_ERR_INVALID_ARG;
     }
     uint32_t ulResult = poSoundCapture->Init(pstAudioParam);
-    // Where echo cancellation cannot be set up (it has logged why), plain
-    // DirectSound capture stands in, and its result is the host's.
-    if (ulResult != VOCORA_OK && bEchoCancelling) {
+    // Where echo cancellation cannot be set up or started (it has logged why),
+    // plain DirectSound capture stands in, and its result is the host's.
+    if (bEchoCancelling && (ulResult != VOCORA_OK || poSoundCapture->Start() != VOCORA_OK)) {
         delete poSoundCapture;
         poSoundCapture = new (std::nothrow) CDirectSoundCapture();
         if (poSoundCapture == nullptr) {

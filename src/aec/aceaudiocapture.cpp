@@ -72,10 +72,18 @@ uint32_t CAecAudioCapture::Init(const AudioParam* pstAudioParam)
     return VOCORA_OK;
 }
 
+// Without its timer the engine would never deliver: the owner hears of it, so
+// that another device can stand in.
 uint32_t CAecAudioCapture::Start()
 {
-    if (m_poAecMicCapture != nullptr) {
-        m_poAecMicCapture->Start();
+    if (m_poAecMicCapture == nullptr) {
+        return VOCORA_OK;
+    }
+    m_poAecMicCapture->Start();
+    if (!m_poAecMicCapture->IsRunning()) {
+        VOCORA_LOG(VOCORA_LOG_ERROR, "CAecAudioCapture::Start",
+                   "CAecAudioCapture::Start Failed, the processing timer could not be created.");
+        return VOCORA_CAP_ERR_START;
     }
     return VOCORA_OK;
 }

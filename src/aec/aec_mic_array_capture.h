@@ -85,6 +85,8 @@ public:
     uint32_t AddEventSink(IAecCaptureEvent* poSink) override;
     uint32_t RemoveEventSink(IAecCaptureEvent* poSink) override;
     uint32_t IsDeviceChanged() override;
+    // Whether the processing timer runs: Start reports no failure of its own.
+    bool IsRunning() const { return m_uiTimerId != 0; }
     virtual uint32_t SelectDefaultCaptureDevice();
 
     // One tick: everything the DSP has ready, in one block to the sink.

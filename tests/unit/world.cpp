@@ -94,13 +94,13 @@ std::string CWorld::Unreleased() const
     return oOut.str();
 }
 
-std::vector<std::string> CWorld::TakeErrors()
+std::vector<std::string> CWorld::TakeErrors(bool bTexts)
 {
     const std::vector<LogRecord> vecRecords = oLog.Records();
     std::vector<std::string> vecErrors;
     for (size_t i = m_ulSeen; i < vecRecords.size(); ++i) {
         if (vecRecords[i].lLevel == VOCORA_LOG_ERROR) {
-            vecErrors.push_back(vecRecords[i].strFormat);
+            vecErrors.push_back(bTexts ? vecRecords[i].strText : vecRecords[i].strFormat);
         }
     }
     m_ulSeen = vecRecords.size();

@@ -49,8 +49,8 @@ public:
 
     // COM references, handles, memory and devices still held; "" when none.
     std::string Unreleased() const;
-    // Level-2 formats logged since the last call, in order.
-    std::vector<std::string> TakeErrors();
+    // Level-2 formats (or texts) logged since the last call, in order.
+    std::vector<std::string> TakeErrors(bool bTexts = false);
     bool Logged(const std::string& strFormat) const;
 
     CLog oLog;
