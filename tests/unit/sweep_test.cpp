@@ -216,11 +216,12 @@ void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
         oRun.Call("Vocora_SetMicVolume", [&] { return Vocora_SetMicVolume(h, 128); });
         oRun.Call("Vocora_GetMicVolume", [&] { return Vocora_GetMicVolume(h, &lVolume); });
     }
+    // The handle outlives the clean-up: what it uses goes with it.
+    oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
     oRun.Call("Vocora_DestoryCaptureDec", [&] { return Vocora_DestoryCaptureDec(h); });
     const int iAtDestroy = stReceived.iCalls;
     ::Sleep(20);
     EXPECT_EQ(stReceived.iCalls, iAtDestroy) << "nothing is delivered after destroy";
-    oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
     if (Clean(oWorld)) {
         EXPECT_TRUE(bDelivered);
         EXPECT_TRUE(IsCounter(stReceived.vecBytes)) << "nothing lost or repeated";
