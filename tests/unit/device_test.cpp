@@ -149,7 +149,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         {kPlay, {48000, 2, 16, 0}, 0, 4 * 2048, ""},
         {kPlay, {8000, 2, 16, 3840}, 0, 4 * 3840, ""},
         {kPlay, {8000, 1, 8, 0}, 0, 4 * 512, ""},
-        {kPlay, {8000, 1, 4, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
+        {kPlay, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
         {kPlay, {8000, 1, 16, 0x04000000}, 2, 0, "CDirectSoundPlay::Init Failed, Sound buffer size must be between %d and %d"},
         {kPlay, {0xFFFFFFFF, 1, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
         {kPlay, {16000, 3, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
@@ -159,7 +159,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         {kCapture, {48000, 2, 16, 0}, 0, 16 * 16384, ""},
         {kCapture, {16000, 1, 16, 1001}, 0, 16 * 1001, ""},
         {kCapture, {23000, 1, 16, 0}, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
-        {kCapture, {8000, 1, 4, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
+        {kCapture, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
         {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
         {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
         {kCapture, {16000, 0x40000000, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
