@@ -78,7 +78,13 @@ struct PlatformFakes {
         const bool bFound = h == khDirectSound && it != F().mapDirectSound.end();
         return bFound && !Fault("GetProcAddress") ? it->second : nullptr;
     }
-    static BOOL WINAPI FreeLibrary(HMODULE h) { return F().Give(h == khDirectSound ? "modules" : "foreign modules"), TRUE; }
+    static BOOL WINAPI FreeLibrary(HMODULE h)
+    {
+        if (h == khDirectSound && F().fnBeforeUnload) {
+            F().fnBeforeUnload();
+        }
+        return F().Give(h == khDirectSound ? "modules" : "foreign modules"), TRUE;
+    }
 
     static UINT WINAPI WaveInGetNumDevs() { return Fault("waveInGetNumDevs") ? 0 : F().ulInputDevices.load(); }
     static UINT WINAPI WaveOutGetNumDevs() { return Fault("waveOutGetNumDevs") ? 0 : F().ulOutputDevices.load(); }

@@ -6,6 +6,7 @@
 #define VOCORA_TESTS_FAKE_PLATFORM_H
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -63,6 +64,7 @@ public:
     LPTIMECALLBACK pfnTimer = nullptr;
     DWORD_PTR ulTimerUser = 0;
     std::vector<HMODULE> vecQuietModules;                 // thread notifications turned off
+    std::function<void()> fnBeforeUnload;                 // called as DSOUND.DLL goes
     std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
     void FireTimer();                                     // one tick, on the calling thread

@@ -60,6 +60,12 @@ CWorld::CWorld(WorldOptions stOptions)
             {"DirectSoundCreate8", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&MockDirectSound::Create8))},
             {"DirectSoundCaptureCreate8", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&MockDirectSoundCapture::Create8))}};
     }
+    // Releasing an object after its module went would jump into nothing.
+    oPlatform.fnBeforeUnload = [this] {
+        const long lHeld = oDirectSound.References() + oDirectSound.oBuffer.References() + oCapture.References() +
+                           oCapture.oBuffer.References();
+        EXPECT_EQ(lHeld, 0) << "references held as DSOUND.DLL goes";
+    };
     if (stOptions.bEchoCancelling) {
         oEnumerator.avecEndpoints[eCapture] = {&oMicrophone};
         oEnumerator.avecEndpoints[eRender] = {&oSpeaker};
