@@ -91,6 +91,16 @@ std::vector<uint8_t> Tone(double dHz, size_t ulBytes = 640)
     return vec;
 }
 
+// Polls for up to 10 s: on a busy machine a capture's blocks can come seconds late.
+template <class TCondition>
+bool Eventually(TCondition fnCondition)
+{
+    for (int i = 0; i < 100 && !fnCondition(); ++i) {
+        Sleep(100);
+    }
+    return fnCondition();
+}
+
 VocoraPlayHandle StartPlayer(uint32_t ulVolume = 128)
 {
     VocoraPlayHandle h = nullptr;
@@ -163,29 +173,29 @@ void Mistakes()
     Capture astCaptures[4];
     astCaptures[0].Start();
     Vocora_Cleanup();
-    const int iCalls = (Sleep(300), astCaptures[0].iCalls.load());
-    Sleep(300);
-    Check(Vocora_Play(hPlay, vecCopy.data(), 640) == VOCORA_OK && astCaptures[0].iCalls > iCalls &&
-              Vocora_DestoryPlayDec(hPlay) == VOCORA_OK && Vocora_DestoryCaptureDec(astCaptures[0].h) == VOCORA_OK,
-          "live handles play and capture on after Vocora_Cleanup, and are destroyed cleanly");
+    const int iCalls = astCaptures[0].iCalls;
+    const bool bCaptures = Eventually([&] { return astCaptures[0].iCalls > iCalls + 2; });
+    Check(Vocora_Play(hPlay, vecCopy.data(), 640) == VOCORA_OK && bCaptures && Vocora_DestoryPlayDec(hPlay) == VOCORA_OK &&
+              Vocora_DestoryCaptureDec(astCaptures[0].h) == VOCORA_OK,
+          "live handles play and capture on after Vocora_Cleanup (%d blocks since), and are destroyed cleanly",
+          astCaptures[0].iCalls - iCalls);
     Vocora_Init();
     int iStarted = 0;
     for (Capture& st : astCaptures) {
         st.iPeak = 0;
         iStarted += st.Start();
     }
-    // A new capture's first blocks can come seconds late on a busy machine.
     int iHearing = 0;
-    for (int i = 0; i < 100 && iHearing < 4; ++i) {
-        Sleep(100);
+    Eventually([&] {
         iHearing = 0;
         for (Capture& st : astCaptures) {
             iHearing += st.iPeak > 1000;
         }
-    }
+        return iHearing == 4;
+    });
     astCaptures[0].ulBlockMs = 2000;
     const int iBefore = (Sleep(2500), astCaptures[0].iCalls.load());
-    Check(iStarted == 4 && iHearing == 4 && (Sleep(500), astCaptures[0].iCalls > iBefore),
+    Check(iStarted == 4 && iHearing == 4 && Eventually([&] { return astCaptures[0].iCalls > iBefore; }),
           "four captures at once: %d started, %d hear the fed tone (blocks %d %d %d %d); one whose callback blocks 2 s "
           "goes on", iStarted, iHearing, astCaptures[0].iCalls.load(), astCaptures[1].iCalls.load(),
           astCaptures[2].iCalls.load(), astCaptures[3].iCalls.load());
