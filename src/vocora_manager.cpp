@@ -39,6 +39,21 @@ bool RefusedOnOwnThread(const TDevice* poDevice, const char* pszWrapper, const c
     return true;
 }
 
+// A capture device of the kind asked for, or nullptr (logged).
+CAudioCaptureBase* NewCaptureDevice(bool bEchoCancelling)
+{
+    CAudioCaptureBase* poSoundCapture = nullptr;
+    if (bEchoCancelling) {
+        poSoundCapture = new (std::nothrow) CAecAudioCapture();
+    } else {
+        poSoundCapture = new (std::nothrow) CDirectSoundCapture();
+    }
+    if (poSoundCapture == nullptr) {
+        VOCORA_LOG_NULL("Vocora_CreateCaptureDec_Wrapper", "poSoundCapture");
+    }
+    return poSoundCapture;
+}
+
 }  // namespace
 
 // The order is fixed: capture is created from the module playback loads.
@@ -132,28 +147,24 @@ uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32
                                          VocoraCaptureHandle* hAudioCaptureDec)
 {
     const bool bEchoCancelling = ulSelector == 0 && sm_bUseAecCapture == 1;
-    CAudioCaptureBase* poSoundCapture = nullptr;
-    if (bEchoCancelling) {
-        poSoundCapture = new (std::nothrow) CAecAudioCapture();
-    } else {
-        poSoundCapture = new (std::nothrow) CDirectSoundCapture();
-    }
+    CAudioCaptureBase* poSoundCapture = NewCaptureDevice(bEchoCancelling);
     if (poSoundCapture == nullptr) {
-        VOCORA_LOG_NULL("Vocora_CreateCaptureDec_Wrapper", "poSoundCapture");
         return VOCORA_ERR_INVALID_ARG;
     }
-    uint32_t ulResult = poSoundCapture->Init(pstAudioParam);
     // Where echo cancellation cannot be set up or started (it has logged why),
     // plain DirectSound capture stands in, and its result is the host's.
-    if (bEchoCancelling && (ulResult != VOCORA_OK || poSoundCapture->Start() != VOCORA_OK)) {
+    if (bEchoCancelling) {
+        if (poSoundCapture->Init(pstAudioParam) == VOCORA_OK && poSoundCapture->Start() == VOCORA_OK) {
+            *hAudioCaptureDec = reinterpret_cast<VocoraCaptureHandle>(poSoundCapture);
+            return VOCORA_OK;
+        }
         delete poSoundCapture;
-        poSoundCapture = new (std::nothrow) CDirectSoundCapture();
+        poSoundCapture = NewCaptureDevice(false);
         if (poSoundCapture == nullptr) {
-            VOCORA_LOG_NULL("Vocora_CreateCaptureDec_Wrapper", "poSoundCapture");
             return VOCORA_ERR_INVALID_ARG;
         }
-        ulResult = poSoundCapture->Init(pstAudioParam);
     }
+    uint32_t ulResult = poSoundCapture->Init(pstAudioParam);
     if (ulResult != VOCORA_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "Vocora_CreateCaptureDec_Wrapper",
                    "Failed, CreateDec fail, Error:[0x%x].", ulResult);
