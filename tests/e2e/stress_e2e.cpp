@@ -2,7 +2,7 @@
 // or "FAIL" with what was tried and seen; the exit status counts the failures.
 // e2e.py feeds the microphone a tone meanwhile.
 //
-//   vocora_stress quick|full   bad records, mistakes, many players, leak cycles
+//   vocora_stress quick|full   four captures, many players, leak cycles
 //   vocora_stress lost MARKER  a player and a capture ride out a device that goes
 //                              and comes back (MARKER appears when it is back),
 //                              and a new player plays beside the old one
@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "vocora.h"
@@ -25,7 +24,6 @@
 namespace {
 
 int sm_iFailures = 0;
-int sm_iIgnored = 0;
 std::atomic<int> sm_iErrors{0};
 std::atomic<int> sm_iLosses{0};
 std::atomic<int> sm_iReturns{0};
@@ -57,8 +55,6 @@ struct Capture {
     std::atomic<int> iCalls{0};
     std::atomic<int> iPeak{0};  // of the blocks since it was last read
     std::atomic<DWORD> ulBlockMs{0};
-    char cTag = 0;
-    static std::atomic<int> sm_iMismatches;
 
     bool Start(const AudioParam& stParam = kstVoice)
     {
@@ -75,11 +71,7 @@ struct Capture {
         ++pst->iCalls;
         Sleep(pst->ulBlockMs.exchange(0));
     }
-    // Expects the user value it was registered with.
-    template <char cTag>
-    static void VOCORA_CALL Tagged(const uint8_t*, uint32_t, void* p) { sm_iMismatches += static_cast<Capture*>(p)->cTag != cTag; }
 };
-std::atomic<int> Capture::sm_iMismatches{0};
 
 std::vector<uint8_t> Tone(double dHz, size_t ulBytes = 640)
 {
@@ -137,52 +129,13 @@ struct Usage {
     }
 };
 
-// Records the platform cannot take as plain PCM get a code on every device;
-// lengths no queue can hold get theirs.
-void BadRecords()
+// Four captures of the fed tone at once; one whose callback blocks for 2 s
+// goes on afterwards.
+void Captures()
 {
-    const AudioParam astBad[] = {{0, 1, 16, 0},           {1, 1, 16, 0},         {400000, 1, 16, 0},        {0xFFFFFFFF, 1, 16, 0},
-                                 {16000, 0, 16, 0},       {16000, 3, 16, 640},   {16000, 0x10000, 16, 0},   {16000, 1, 0, 640},
-                                 {16000, 1, 24, 640},     {16000, 1, 16, 0x80000001}, {16000, 1, 16, 0xFFFFFFFF}};
-    int iTaken = 0;
-    for (const AudioParam& st : astBad) {
-        VocoraPlayHandle hPlay = nullptr;
-        VocoraCaptureHandle hCapture = nullptr;
-        iTaken += (Vocora_CreatePlayDec(&st, &hPlay) == VOCORA_OK) + (Vocora_CreateCaptureDec(&st, 1, &hCapture) == VOCORA_OK) +
-                  (Vocora_CreateCaptureDec(&st, 0, &hCapture) == VOCORA_OK);
-    }
-    Check(iTaken == 0, "%zu records the platform cannot take, on each device: refused (%d taken)", std::size(astBad), iTaken);
-    std::vector<uint8_t> vecLarge(64 << 20);
-    const VocoraPlayHandle h = StartPlayer();
-    const uint32_t aulResults[] = {Vocora_Play(h, nullptr, 4), Vocora_Play(h, vecLarge.data(), 0),
-                                   Vocora_Play(h, vecLarge.data(), 0xFFFFFFFF), Vocora_Play(h, vecLarge.data(), 0x80000000),
-                                   Vocora_Play(h, vecLarge.data(), 64u << 20), Vocora_DestoryPlayDec(h)};
-    Check(aulResults[0] == 2 && aulResults[1] == 0 && aulResults[2] == 3 && aulResults[3] == 3 && aulResults[4] == 3,
-          "lengths with NULL, 0, 0xFFFFFFFF, 0x80000000 and 64 MiB: 0x%x 0x%x 0x%x 0x%x 0x%x (2 0 3 3 3)", aulResults[0],
-          aulResults[1], aulResults[2], aulResults[3], aulResults[4]);
-}
-
-// A clean-up under live handles, four captures of the fed tone with one
-// callback blocking, a pair swapped while blocks arrive. (Calls from the
-// library's own threads, the unit suite drives.)
-void Mistakes()
-{
-    const std::vector<uint8_t> vecBlock = Tone(440);
-    std::vector<uint8_t> vecCopy = vecBlock;
-    VocoraPlayHandle hPlay = StartPlayer();
     Capture astCaptures[4];
-    astCaptures[0].Start();
-    Vocora_Cleanup();
-    const int iCalls = astCaptures[0].iCalls;
-    const bool bCaptures = Eventually([&] { return astCaptures[0].iCalls > iCalls + 2; });
-    Check(Vocora_Play(hPlay, vecCopy.data(), 640) == VOCORA_OK && bCaptures && Vocora_DestoryPlayDec(hPlay) == VOCORA_OK &&
-              Vocora_DestoryCaptureDec(astCaptures[0].h) == VOCORA_OK,
-          "live handles play and capture on after Vocora_Cleanup (%d blocks since), and are destroyed cleanly",
-          astCaptures[0].iCalls - iCalls);
-    Vocora_Init();
     int iStarted = 0;
     for (Capture& st : astCaptures) {
-        st.iPeak = 0;
         iStarted += st.Start();
     }
     int iHearing = 0;
@@ -199,20 +152,6 @@ void Mistakes()
           "four captures at once: %d started, %d hear the fed tone (blocks %d %d %d %d); one whose callback blocks 2 s "
           "goes on", iStarted, iHearing, astCaptures[0].iCalls.load(), astCaptures[1].iCalls.load(),
           astCaptures[2].iCalls.load(), astCaptures[3].iCalls.load());
-    Capture stA, stB;
-    stA.cTag = 'A';
-    stB.cTag = 'B';
-    std::atomic<bool> bSwapping{true};
-    std::thread oSwapper([&] {
-        for (int i = 0; bSwapping; ++i) {
-            Vocora_SetCaptureCallBack(astCaptures[1].h, i % 2 ? &Capture::Tagged<'A'> : &Capture::Tagged<'B'>, i % 2 ? &stA : &stB);
-        }
-    });
-    Sleep(1000);
-    bSwapping = false;
-    oSwapper.join();
-    Check(Capture::sm_iMismatches == 0, "callback and user value swapped while blocks arrive: %d mismatches",
-          Capture::sm_iMismatches.load());
     for (Capture& st : astCaptures) {
         Vocora_DestoryCaptureDec(st.h);
     }
@@ -221,14 +160,13 @@ void Mistakes()
 // Hands each player its block every 20 ms for ulMs, or until fnDone says so.
 template <class TDone>
 void Feed(const std::vector<VocoraPlayHandle>& vecPlayers, const std::vector<std::vector<uint8_t>>& vecBlocks, DWORD ulMs,
-          TDone fnDone, int* piFailed = nullptr)
+          TDone fnDone, int& iFailed)
 {
     const DWORD ulStart = GetTickCount();
     for (DWORD ulBlock = 1; GetTickCount() - ulStart < ulMs && !fnDone(); ++ulBlock) {
         for (size_t i = 0; i < vecPlayers.size(); ++i) {
             std::vector<uint8_t> vecCopy = vecBlocks[i];  // the waveOut player's gain works in place
-            const bool bFailed = Vocora_Play(vecPlayers[i], vecCopy.data(), 640) != VOCORA_OK;
-            *(piFailed != nullptr ? piFailed : &sm_iIgnored) += bFailed;
+            iFailed += Vocora_Play(vecPlayers[i], vecCopy.data(), 640) != VOCORA_OK;
         }
         const DWORD ulElapsed = GetTickCount() - ulStart;
         Sleep(20 * ulBlock > ulElapsed ? 20 * ulBlock - ulElapsed : 0);
@@ -244,7 +182,7 @@ void Players(int iCount, int iSeconds)
         h = StartPlayer(40);
         iFailed += h == nullptr;
     }
-    Feed(vecPlayers, std::vector<std::vector<uint8_t>>(iCount, Tone(300)), iSeconds * 1000, [] { return false; }, &iFailed);
+    Feed(vecPlayers, std::vector<std::vector<uint8_t>>(iCount, Tone(300)), iSeconds * 1000, [] { return false; }, iFailed);
     for (VocoraPlayHandle h : vecPlayers) {
         iFailed += Vocora_DestoryPlayDec(h) != VOCORA_OK;
     }
@@ -291,13 +229,14 @@ int Lost(const char* pszMarker)
     stCapture.Start();
     std::printf("playing and capturing; waiting for %s\n", pszMarker);
     const std::vector<std::vector<uint8_t>> vecTones = {Tone(450), Tone(700)};
-    Feed({hOld}, vecTones, 30000, [&] { return GetFileAttributesA(pszMarker) != INVALID_FILE_ATTRIBUTES; });
+    int iRefused = 0;  // while the device is gone the staging fills up: that is expected
+    Feed({hOld}, vecTones, 30000, [&] { return GetFileAttributesA(pszMarker) != INVALID_FILE_ATTRIBUTES; }, iRefused);
     const DWORD ulBack = GetTickCount();
-    Feed({hOld}, vecTones, 10000, [&] { return sm_iReturns >= 2; });
+    Feed({hOld}, vecTones, 10000, [&] { return sm_iReturns >= 2; }, iRefused);
     const DWORD ulAgain = GetTickCount() - ulBack;
     stCapture.iPeak = 0;
     const VocoraPlayHandle hNew = StartPlayer(255);
-    Feed({hOld, hNew}, vecTones, 2500, [] { return false; });
+    Feed({hOld, hNew}, vecTones, 2500, [] { return false; }, iRefused);
     Check(sm_iLosses == 2 && sm_iReturns == 2, "the loss reported once by the player and the capture, and their return: %d, %d",
           sm_iLosses.load(), sm_iReturns.load());
     Check(ulAgain < 3000 && hNew != nullptr && stCapture.iPeak > 1000,
@@ -325,8 +264,7 @@ int main(int argc, char** argv)
         return Lost(argv[2]);
     }
     const bool bFull = strMode == "full";
-    BadRecords();
-    Mistakes();
+    Captures();
     Players(16, bFull ? 180 : 5);
     Cycles(bFull ? 1000 : 100, bFull ? 500 : 50);
     Vocora_Cleanup();

@@ -197,31 +197,6 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
     }
 }
 
-// A lost buffer is restored and refilled; one that is not lost is never restored.
-TEST(DirectSoundPlayer, RestoresALostBuffer)
-{
-    CWorld oWorld;
-    Vocora_Init();
-    MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
-    {
-        InSequence oOrder;
-        EXPECT_CALL(oBuffer, GetStatus).WillOnce(DoAll(SetArgPointee<0>(DSBSTATUS_BUFFERLOST), Return(S_OK)));
-        EXPECT_CALL(oBuffer, Restore);
-        EXPECT_CALL(oBuffer, GetStatus).WillRepeatedly(::testing::DoDefault());
-    }
-    VocoraPlayHandle h = nullptr;
-    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &h), 0u);
-    std::vector<uint8_t> vecBlock(640, 0x21);
-    Vocora_PlayStart(h);
-    Vocora_Play(h, vecBlock.data(), 640);
-    EXPECT_TRUE(WaitUntil([&] {
-        std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
-        return std::count(oBuffer.vecPlayed.begin(), oBuffer.vecPlayed.end(), 0x21) == 640;
-    }));
-    Vocora_DestoryPlayDec(h);
-    Vocora_Cleanup();
-}
-
 // ---- Worker threads ------------------------------------------------------------
 
 // A fault in the play or capture thread is reported once, with the step that
@@ -284,93 +259,51 @@ TEST(Workers, FaultsAreReported)
     }
 }
 
-// A handle stopped or destroyed on its own thread, from its capture callback or
-// from a log callback called there, refuses at once instead of waiting for itself.
-struct OwnThreadCall {
-    void* h = nullptr;
-    std::atomic<uint32_t> ulResult{99};
-    static void VOCORA_CALL Capture(const uint8_t*, uint32_t, void* pUser)
-    {
-        auto* pst = static_cast<OwnThreadCall*>(pUser);
-        uint32_t ulUntried = 99;
-        pst->ulResult.compare_exchange_strong(ulUntried, Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(pst->h)));
-    }
-    static OwnThreadCall sm_stPlay;
-    static void VOCORA_CALL Log(void* p, int32_t l, const char* psz1, uint32_t ul, const char* pszFunction, const char* psz2,
-                                va_list va)
-    {
-        if (std::string(pszFunction) == "CDirectSoundPlay::PlayThread" && sm_stPlay.ulResult == 99) {
-            sm_stPlay.ulResult = Vocora_PlayStop(static_cast<VocoraPlayHandle>(sm_stPlay.h));
-        }
-        CLog::Callback(p, l, psz1, ul, pszFunction, psz2, va);
-    }
-};
-OwnThreadCall OwnThreadCall::sm_stPlay;
-
+// Stopping a player from its own thread (a log callback called there) would
+// wait for itself: it is refused at once. (Captures: the sweeps.)
 TEST(Devices, NothingStopsItselfOnItsOwnThread)
 {
-    for (uint32_t ulSelector : {1u, 0u}) {
-        CWorld oWorld({true, ulSelector == 0});
-        Vocora_Init();
-        OwnThreadCall stCall;
-        ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, ulSelector, reinterpret_cast<VocoraCaptureHandle*>(&stCall.h)), 0u);
-        Vocora_SetCaptureCallBack(static_cast<VocoraCaptureHandle>(stCall.h), &OwnThreadCall::Capture, &stCall);
-        oWorld.oPlatform.FireTimer();
-        EXPECT_TRUE(WaitUntil([&] { return stCall.ulResult != 99; }));
-        EXPECT_EQ(stCall.ulResult, VOCORA_ERR_INVALID_ARG);
-        EXPECT_EQ(Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(stCall.h)), 0u) << "after the callback";
-        EXPECT_TRUE(oWorld.Logged("Failed, %s from the handle's own thread, Error:[0x%x]."));
-        Vocora_Cleanup();
-    }
     CWorld oWorld;
-    Log_SetLogCallback(&OwnThreadCall::Log);
+    static VocoraPlayHandle sm_h = nullptr;
+    static std::atomic<uint32_t> sm_ulResult{99};
+    Log_SetLogCallback([](void* p, int32_t l, const char* pszFile, uint32_t ul, const char* pszFunction, const char* psz,
+                          va_list va) {
+        if (std::string(pszFunction) == "CDirectSoundPlay::PlayThread" && sm_ulResult == 99) {
+            sm_ulResult = Vocora_PlayStop(sm_h);
+        }
+        CLog::Callback(p, l, pszFile, ul, pszFunction, psz, va);
+    });
     Vocora_Init();
-    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, reinterpret_cast<VocoraPlayHandle*>(&OwnThreadCall::sm_stPlay.h)), 0u);
+    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &sm_h), 0u);
     oWorld.oPlatform.FailSite("Lock");
-    Vocora_PlayStart(static_cast<VocoraPlayHandle>(OwnThreadCall::sm_stPlay.h));
-    EXPECT_TRUE(WaitUntil([&] { return OwnThreadCall::sm_stPlay.ulResult != 99; }));
-    EXPECT_EQ(OwnThreadCall::sm_stPlay.ulResult, VOCORA_ERR_INVALID_ARG);
-    EXPECT_EQ(Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(OwnThreadCall::sm_stPlay.h)), 0u);
+    Vocora_PlayStart(sm_h);
+    EXPECT_TRUE(WaitUntil([&] { return sm_ulResult != 99; }));
+    EXPECT_EQ(sm_ulResult, VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(Vocora_DestoryPlayDec(sm_h), 0u);
     Vocora_Cleanup();
 }
 
 // ---- Lost devices --------------------------------------------------------------
 
-// A device that stops playing is reported once by each running player; every
-// buffer of the dead device object goes, a new object is made, and both play
-// again once the device is back. A clean-up meanwhile leaves the module loaded
-// until the last player goes.
-TEST(LostDevice, PlayersReopenThroughANewDeviceObject)
+// A device that stops playing is reported once; every buffer of the dead
+// device object goes before a new object is made, and the player plays again.
+TEST(LostDevice, APlayerReopensThroughANewDeviceObject)
 {
     CWorld oWorld;
     Vocora_Init();
+    oWorld.TakeErrors();
     MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
-    VocoraPlayHandle ah[2] = {};
-    for (VocoraPlayHandle& h : ah) {
-        ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &h), 0u);
-        Vocora_PlayStart(h);
-    }
+    VocoraPlayHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &h), 0u);
+    Vocora_PlayStart(h);
     oBuffer.bStuck = true;
-    const char* const pszGone = "CDirectSoundPlay::PlayThread Failed, the device has gone silent, reopening it.";
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.oLog.WithFormat(pszGone).size() == 2; }, 5000));
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.oDirectSound.iCreated > 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.oDirectSound.iCreated > 1; }, 5000));
     EXPECT_EQ(oWorld.oDirectSound.lBuffersAtCreate, 0) << "every buffer of the dead object went first";
-    EXPECT_EQ(Vocora_SetPlayVolume(ah[0], 128), 0u) << "kept for the new buffer";
     oBuffer.bStuck = false;
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.oLog.WithFormat("CDirectSoundPlay::PlayThread the device plays again.").size() == 2; }, 5000));
-    EXPECT_EQ(oWorld.oLog.WithFormat(pszGone).size(), 2u) << "once each";
+    EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CDirectSoundPlay::PlayThread the device plays again."); }, 5000));
+    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("CDirectSoundPlay::PlayThread Failed, the device has gone silent, reopening it."));
+    Vocora_DestoryPlayDec(h);
     Vocora_Cleanup();
-    // One player from here: the fake hands both players the same buffer memory.
-    EXPECT_EQ(Vocora_DestoryPlayDec(ah[0]), 0u);
-    std::vector<uint8_t> vecBlock(640, 0x77);
-    EXPECT_EQ(Vocora_Play(ah[1], vecBlock.data(), 640), 0u) << "after the clean-up too";
-    EXPECT_TRUE(WaitUntil([&] {
-        std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
-        return std::count(oBuffer.vecPlayed.begin(), oBuffer.vecPlayed.end(), 0x77) == 640;
-    }));
-    EXPECT_NE(oWorld.Unreleased(), "") << "the module stays while a player lives";
-    EXPECT_EQ(Vocora_DestoryPlayDec(ah[1]), 0u);
-    EXPECT_EQ(oWorld.Unreleased(), "");
 }
 
 // A capture whose device stops delivering says so once, makes its buffer anew
@@ -672,20 +605,6 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     EXPECT_EQ(oWorld.Unreleased(), "");
 }
 
-// Echo cancellation wants one loudspeaker; with two, DirectSound capture stands in.
-TEST(EchoCancellingCapture, NotOfferedWithTwoLoudspeakers)
-{
-    CWorld oWorld({true, true});
-    oWorld.oEnumerator.avecEndpoints[eRender].push_back(&oWorld.oSpeaker);
-    Vocora_Init();
-    VocoraCaptureHandle h = nullptr;
-    ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 0, &h), 0u);
-    EXPECT_EQ(oWorld.oCapture.oBuffer.stDesc.dwBufferBytes, 16 * 640u) << "DirectSound capture";
-    EXPECT_TRUE(oWorld.Logged("AecAudio: The Number of Waveform-audio Output Devices Present in The System is More Than 1."));
-    Vocora_DestoryCaptureDec(h);
-    Vocora_Cleanup();
-}
-
 // ---- Microphone level, gain, log, exports ---------------------------------------
 
 TEST(MicrophoneLevel, FirstMicrophoneOrLineInAndTheScale)
@@ -785,45 +704,19 @@ TEST(Exports, TheFirstNullArgumentIsNamedAndRejected)
     for (const auto& [fnCall, pszExport, pszName] : astCases) {
         oWorld.oLog.Clear();
         EXPECT_EQ(fnCall(), VOCORA_ERR_INVALID_ARG) << pszExport;
-        const std::vector<LogRecord> vecRecords = oWorld.oLog.Records();
-        ASSERT_EQ(vecRecords.size(), 1u) << pszExport;
-        EXPECT_EQ(vecRecords[0].lLevel, VOCORA_LOG_ERROR);
-        EXPECT_EQ(vecRecords[0].strFunction, pszExport);
-        EXPECT_EQ(vecRecords[0].strText, std::string(pszName) + " Can't Be NULL.");
-        EXPECT_EQ(vecRecords[0].strFile, "src/vocora_sdk_func.cpp");
+        const std::vector<LogRecord> vec = oWorld.oLog.Records();
+        ASSERT_EQ(vec.size(), 1u) << pszExport;
+        EXPECT_EQ(std::to_string(vec[0].lLevel) + " " + vec[0].strFile + " " + vec[0].strFunction + ": " + vec[0].strText,
+                  "2 src/vocora_sdk_func.cpp " + std::string(pszExport) + ": " + pszName + " Can't Be NULL.");
     }
     oWorld.oLog.Clear();
     EXPECT_EQ(Vocora_DeviceDetect(0, &kstVoice), VOCORA_ERR_NOT_AVAILABLE);
     EXPECT_EQ(Vocora_Cleanup(), 0u) << "without initialisation";
-    EXPECT_EQ(Vocora_GlobalInit(), 0u);
-    EXPECT_EQ(Vocora_GlobalInit(), 0u);
-    const std::vector<LogRecord> vecRecords = oWorld.oLog.Records();
-    ASSERT_EQ(vecRecords.size(), 2u);
-    EXPECT_EQ(vecRecords[0].lLevel, VOCORA_LOG_INFO);
-    EXPECT_EQ(vecRecords[0].strFormat, "Vocora Build Date: %s %s, Version: %d.%d.%d.");
-    EXPECT_EQ(vecRecords[1].lLevel, VOCORA_LOG_WARNING);
-    EXPECT_EQ(vecRecords[1].strText, "Vocora Is Inited .");
-}
-
-TEST(Exports, BackendChoiceAndTheWrappersMessages)
-{
-    CWorld oWorld;
-    oWorld.oPlatform.ulInputDevices = 0;
-    EXPECT_EQ(Vocora_Init(), 0u);
-    Vocora_ForceUseWaveout();
-    VocoraPlayHandle hPlay = nullptr;
-    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &hPlay), 0u);
-    EXPECT_EQ(oWorld.oPlatform.stWaveOutFormat.nSamplesPerSec, 16000u) << "waveOut, although DirectSound works";
-    EXPECT_EQ(oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes, 0u);
-    Vocora_DestoryPlayDec(hPlay);
-    oWorld.TakeErrors();
-    VocoraCaptureHandle hCapture = nullptr;
-    EXPECT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &hCapture), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
-    EXPECT_EQ(hCapture, nullptr);
-    EXPECT_THAT(oWorld.TakeErrors(),
-                ElementsAre("CDirectSoundCapture: The Number of Waveform-audio Input Devices Present in The System is Zero.",
-                            "Failed, CreateDec fail, Error:[0x%x]."));
-    Vocora_Cleanup();
+    EXPECT_EQ(Vocora_GlobalInit() + Vocora_GlobalInit(), 0u);
+    const std::vector<LogRecord> vec = oWorld.oLog.Records();
+    ASSERT_EQ(vec.size(), 2u);
+    EXPECT_EQ(std::to_string(vec[0].lLevel) + vec[0].strFormat, "4Vocora Build Date: %s %s, Version: %d.%d.%d.");
+    EXPECT_EQ(std::to_string(vec[1].lLevel) + vec[1].strText, "3Vocora Is Inited .");
 }
 
 TEST(Library, LoadingOnlyTurnsOffThreadNotifications)

@@ -81,8 +81,9 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
     const bool bHeard = ulStarted == 0 && !oBuffer.vecMemory.empty() && WaitUntil([&] { return fnPlayed().size() >= vecPcm.size(); });
     oRun.Call("Vocora_GetPlayVolume", [&] { return Vocora_GetPlayVolume(h, &lVolume); });
     oRun.Call("Vocora_PlayStop", [&] { return Vocora_PlayStop(h); });
-    oRun.Call("Vocora_DestoryPlayDec", [&] { return Vocora_DestoryPlayDec(h); });
+    // The handle outlives the clean-up: the module stays until it goes.
     oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+    oRun.Call("Vocora_DestoryPlayDec", [&] { return Vocora_DestoryPlayDec(h); });
     if (Clean(oWorld)) {
         EXPECT_TRUE(bHeard);
         EXPECT_EQ(fnPlayed(), vecPcm) << "every block whole and in order, padded with silence";
@@ -204,6 +205,7 @@ void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
     // A handle made in spite of a fault delivers all the same.
     const bool bMustDeliver = !Clean(oWorld);
     Received stReceived;
+    stReceived.hSelf = h;
     int32_t lVolume = -1;
     oRun.Call("Vocora_SetCaptureCallBack", [&] { return Vocora_SetCaptureCallBack(h, &Received::Callback, &stReceived); });
     for (int i = 0; i < 2; ++i) {
@@ -225,6 +227,7 @@ void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
     if (Clean(oWorld)) {
         EXPECT_TRUE(bDelivered);
         EXPECT_TRUE(IsCounter(stReceived.vecBytes)) << "nothing lost or repeated";
+        EXPECT_EQ(stReceived.ulSelfDestroyed, VOCORA_ERR_INVALID_ARG) << "from its own callback: at once";
         EXPECT_FALSE(oWorld.Logged("CaptureThread: Capture Data is Null."));
         EXPECT_EQ(oWorld.oPlatform.ulMixerValue, ulSelector != 0 ? 32896u : 0u);
         EXPECT_EQ(lVolume, ulSelector != 0 ? 128 : -1);

@@ -132,6 +132,9 @@ bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)
 void VOCORA_CALL Received::Callback(const uint8_t* puc, uint32_t ul, void* pUser)
 {
     auto* pst = static_cast<Received*>(pUser);
+    if (pst->hSelf != nullptr && pst->ulSelfDestroyed == 99) {
+        pst->ulSelfDestroyed = Vocora_DestoryCaptureDec(pst->hSelf);
+    }
     std::lock_guard<std::mutex> oLock(pst->mtx);
     pst->vecBytes.insert(pst->vecBytes.end(), puc, puc + ul);
     pst->vecLengths.push_back(ul);

@@ -75,6 +75,8 @@ struct Received {
     std::vector<uint8_t> vecBytes;
     std::vector<uint32_t> vecLengths;
     std::atomic<int> iCalls{0};
+    VocoraCaptureHandle hSelf = nullptr;  // set: the callback tries once to destroy it
+    std::atomic<uint32_t> ulSelfDestroyed{99};
     static void VOCORA_CALL Callback(const uint8_t* puc, uint32_t ul, void* pUser);
 };
 
