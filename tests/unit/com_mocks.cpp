@@ -194,7 +194,6 @@ MockDsp::MockDsp()
     }));
     ON_CALL(*this, SetOutputType).WillByDefault(Fallible("SetOutputType", E_INVALIDARG,
         [this](DWORD, const DMO_MEDIA_TYPE* pst, DWORD) {
-            stMajorType = pst->majortype;
             return std::memcpy(&stOutput, pst->pbFormat, sizeof stOutput), S_OK;
         }));
     ON_CALL(*this, AllocateStreamingResources).WillByDefault(Fallible("AllocateStreamingResources", E_OUTOFMEMORY,

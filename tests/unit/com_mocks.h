@@ -204,7 +204,6 @@ public:
     std::map<DWORD, PROPVARIANT> mapProperties;  // by property id, in the order of keys
     std::vector<DWORD> vecWritten;               // property ids in the order written
     WAVEFORMATEX stOutput = {};
-    GUID stMajorType = {};
     std::vector<DWORD> vecReady = {320};  // bytes per ProcessOutput pass, cycling; 0: nothing
     size_t ulPass = 0;
     uint8_t ucNext = 0;

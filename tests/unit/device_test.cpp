@@ -451,9 +451,12 @@ TEST(DirectSoundCapture, LoopTakesWholeBlocksAndSignalsItselfForMore)
     Vocora_Init();
     MockCaptureBuffer& oBuffer = oWorld.oCapture.oBuffer;
     uint8_t aucSplit[640] = {};
+    std::atomic<bool> bListening{false};  // the thread starts before the callback is set
     const auto fnAt = [&](DWORD ulRead) {
-        return DoAll(SetArgPointee<1>(ulRead), [&](LPDWORD, LPDWORD) { ::SetEvent(oBuffer.vecNotify[0].hEventNotify); },
-                     Return(S_OK));
+        return DoAll(SetArgPointee<1>(ulRead), [&](LPDWORD, LPDWORD) {
+            WaitUntil([&] { return bListening.load(); });
+            ::SetEvent(oBuffer.vecNotify[0].hEventNotify);
+        }, Return(S_OK));
     };
     {
         InSequence oOrder;
@@ -468,6 +471,7 @@ TEST(DirectSoundCapture, LoopTakesWholeBlocksAndSignalsItselfForMore)
     VocoraCaptureHandle h = nullptr;
     ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &h), 0u);
     Vocora_SetCaptureCallBack(h, &Received::Callback, &stReceived);
+    bListening = true;
     EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CaptureThread: SetEvent Failed, System Error:[%d]."); }));
     Vocora_DestoryCaptureDec(h);
     EXPECT_THAT(stReceived.vecLengths, ElementsAre(300u, 340u));
