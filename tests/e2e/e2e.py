@@ -43,9 +43,14 @@ def check(ok, what, expected, measured):
     return ok
 
 
-def wine(*args, env=ENV, timeout=60):
+def run(*args, env=ENV, timeout=60):
     out = subprocess.run([f'{ROOT}/scripts/wine-run.sh', *args], env=env, capture_output=True, text=True, timeout=timeout)
     print(out.stdout + out.stderr, end='', flush=True)
+    return out
+
+
+def wine(*args, **kw):
+    out = run(*args, **kw)
     return out.stdout if check(out.returncode == 0, 'the program', 'status 0', out.returncode) else None
 
 
@@ -204,22 +209,18 @@ def capture(work, take, exe, rate, chans, seconds, aec, datalen, *fault):
 # The output's monitor goes into the microphone feed for the run; a take in
 # which the sound server dropped out is void, as elsewhere.
 def loopback(work, take, exe, *args):
-    route = subprocess.run(['pactl', 'load-module', 'module-loopback', f'source={ENV["VOCORA_SINK"]}.monitor',
-                            f'sink={ENV["VOCORA_MIC_FEED"]}', 'latency_msec=20'],
-                           env=ENV, check=True, capture_output=True, text=True).stdout.strip()
+    route = pactl('load-module', 'module-loopback', f'source={ENV["VOCORA_SINK"]}.monitor',
+                  f'sink={ENV["VOCORA_MIC_FEED"]}', 'latency_msec=20')
     try:
-        out = subprocess.run([f'{ROOT}/scripts/wine-run.sh', exe, 'loopback', '--seconds', '2', *args], env=ENV,
-                             capture_output=True, text=True, timeout=60)
+        out = run(exe, 'loopback', '--seconds', '2', *args)
     finally:
-        subprocess.run(['pactl', 'unload-module', route], env=ENV)
-    print(out.stdout + out.stderr, end='', flush=True)
-    latency = re.search(r'round-trip latency: ([\d.]+) ms', out.stdout)
+        pactl('unload-module', route)
     dropouts = re.search(r'dropouts: ([1-9]\d*)', out.stdout)
     if dropouts:  # the tool fails such a take; here it is the sound server's until every take has one
         return f'{dropouts.group(1)} dropout(s)'
-    check(out.returncode == 0, 'the program', 'status 0', out.returncode)
-    check(latency is not None and 0 < float(latency.group(1)) < 1000, 'the round trip', 'found, under 1 s',
-          latency and latency.group(1))
+    latency = re.search(r'round-trip latency: ([\d.]+) ms', out.stdout)
+    check(out.returncode == 0 and latency is not None and 0 < float(latency.group(1)) < 1000, 'the round trip',
+          'status 0, found, under 1 s', f'status {out.returncode}, {latency and latency.group(1)} ms')
     return None
 
 

@@ -76,6 +76,9 @@ CWorld::CWorld(WorldOptions stOptions)
 
 CWorld::~CWorld()
 {
+    // Every test ends as a host does, and must have given everything back.
+    Vocora_Cleanup();
+    EXPECT_EQ(Unreleased(), "") << strWhen;
     // Whatever a test left behind must not reach the next one.
     CloseMixer();
     DirectSoundCaptureCleanup();
@@ -179,7 +182,7 @@ std::vector<std::string> Sweep(const WorldOptions& stOptions, const Scenario& fn
         CRun oRun(oWorld, setUsual);
         fnScenario(oWorld, oRun);
         const std::string strInjected = oWorld.oPlatform.Injected();
-        EXPECT_EQ(oWorld.Unreleased(), "") << "with " << strInjected << " failing";
+        oWorld.strWhen = "with " + strInjected + " failing";
         if (iFault == 0) {
             setUsual = oRun.Seen();
             continue;

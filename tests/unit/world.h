@@ -52,6 +52,7 @@ public:
     // Level-2 formats (or texts) logged since the last call, in order.
     std::vector<std::string> TakeErrors(bool bTexts = false);
     bool Logged(const std::string& strFormat) const;
+    std::string strWhen = "at the end";  // for the check that everything was given back
 
     CLog oLog;
     CFakePlatform oPlatform;
