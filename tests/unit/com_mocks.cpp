@@ -62,8 +62,10 @@ MockSoundBuffer::MockSoundBuffer()
         return S_OK;
     }));
     ON_CALL(*this, GetStatus).WillByDefault([this](LPDWORD pul) {
-        return *pul = bPlaying ? DSBSTATUS_PLAYING | DSBSTATUS_LOOPING : 0, S_OK;
+        const DWORD ulLost = iLostLooks > 0 && iLostLooks-- > 0 ? DSBSTATUS_BUFFERLOST : 0;
+        return *pul = (bPlaying ? DSBSTATUS_PLAYING | DSBSTATUS_LOOPING : 0) | ulLost, S_OK;
     });
+    ON_CALL(*this, Restore).WillByDefault([this] { return ++iRestored, S_OK; });
     ON_CALL(*this, GetVolume).WillByDefault(Fallible("GetVolume", DSERR_CONTROLUNAVAIL, [this](LPLONG pl) {
         return *pl = lVolume, S_OK;
     }));

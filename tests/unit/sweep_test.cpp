@@ -67,6 +67,7 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
     int32_t lVolume = -1;
     MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
     oRun.Call("Vocora_SetPlayVolume", [&] { return Vocora_SetPlayVolume(h, 200); });
+    oBuffer.iLostLooks = 1;
     const uint32_t ulStarted = oRun.Call("Vocora_PlayStart", [&] { return Vocora_PlayStart(h); });
     for (size_t i = 0; i < 3; ++i) {
         oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640 * i], 640); });
@@ -88,6 +89,7 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
         EXPECT_TRUE(bHeard);
         EXPECT_EQ(fnPlayed(), vecPcm) << "every block whole and in order, padded with silence";
         EXPECT_EQ(lVolume, 200);
+        EXPECT_EQ(oBuffer.iRestored, 1) << "the lost buffer, and only that";
         EXPECT_EQ(oBuffer.stDesc.dwFlags, 0x18080u);
         EXPECT_EQ(oBuffer.stDesc.dwBufferBytes, 4 * 640u);
         EXPECT_EQ(oBuffer.stFormat.nAvgBytesPerSec, 32000u);
