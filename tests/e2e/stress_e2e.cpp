@@ -56,9 +56,9 @@ struct Capture {
     std::atomic<int> iPeak{0};  // of the blocks since it was last read
     std::atomic<DWORD> ulBlockMs{0};
 
-    bool Start(const AudioParam& stParam = kstVoice)
+    bool Start()
     {
-        return Vocora_CreateCaptureDec(&stParam, 1, &h) == VOCORA_OK &&
+        return Vocora_CreateCaptureDec(&kstVoice, 1, &h) == VOCORA_OK &&
                Vocora_SetCaptureCallBack(h, &Capture::Callback, this) == VOCORA_OK;
     }
     static void VOCORA_CALL Callback(const uint8_t* puc, uint32_t ulLength, void* pUser)
