@@ -19,6 +19,7 @@
 # spoiled proves nothing and is taken again, up to three times. --fault drops,
 # repeats or zeroes block N of the signal (or of the recording) on purpose, to
 # show that the judging catches it.
+import contextlib
 import os
 import re
 import shutil
@@ -56,6 +57,25 @@ def wine(*args, **kw):
 
 def windows(path):
     return 'Z:' + path  # Wine's view of /
+
+
+@contextlib.contextmanager
+def stopping(*procs):
+    """Runs the body while procs run; then SIGTERM and wait, so that parec writes out what it holds."""
+    try:
+        yield procs
+    finally:
+        for p in procs:
+            if p:
+                p.terminate()
+                p.wait()
+
+
+def record(path, rate, chans):
+    """The output sink's monitor into a raw file; a short latency, or parec loses what it holds when stopped."""
+    with open(path, 'wb') as out:
+        return subprocess.Popen(['parec', f'--device={ENV["VOCORA_SINK"]}.monitor', '--raw', '--format=s16le',
+                                 f'--rate={rate}', f'--channels={chans}', '--latency-msec=10'], env=ENV, stdout=out)
 
 
 def damage(x, block, fault):
@@ -114,17 +134,10 @@ def play(work, take, exe, mode, rate, chans, *fault):
         args = ['play', windows(f'{work}/signal.wav')] + {'volume': ['--volume', '128'], 'waveout': ['--waveout']}.get(mode, [])
     env = dict(ENV, WINEDLLOVERRIDES='dsound=d;' + ENV['WINEDLLOVERRIDES']) if mode == 'fallback' else ENV
     raw = f'{work}/take{take}.raw'
-    with open(raw, 'wb') as out:
-        # A short latency, or parec loses what it holds when it is stopped.
-        rec = subprocess.Popen(['parec', f'--device={ENV["VOCORA_SINK"]}.monitor', '--raw', '--format=s16le',
-                                f'--rate={rate}', f'--channels={chans}', '--latency-msec=10'], env=ENV, stdout=out)
-        try:
-            time.sleep(0.5)
-            said = wine(exe, *args, env=env)
-            time.sleep(0.5)
-        finally:  # SIGTERM, then wait, so that parec writes out what it holds
-            rec.terminate()
-            rec.wait()
+    with stopping(record(raw, rate, chans)):
+        time.sleep(0.5)
+        said = wine(exe, *args, env=env)
+        time.sleep(0.5)
     if said is None:
         return None
     if mode != 'dsound':
@@ -185,14 +198,10 @@ def feed(path, rate, chans):
 def capture(work, take, exe, rate, chans, seconds, aec, datalen, *fault):
     rate, chans, datalen = int(rate), int(chans), int(datalen)
     wav = f'{work}/take{take}.wav'
-    feeder = feed(f'{work}/feed.raw', rate, chans)
-    try:
+    with stopping(feed(f'{work}/feed.raw', rate, chans)):
         time.sleep(1.5)  # capture notifications are late until the feed has run for a moment
         said = wine(exe, 'record', windows(wav), '--seconds', seconds, '--rate', str(rate), '--channels', str(chans),
                     '--block', str(datalen), *(['--aec'] if aec == '1' else []))
-    finally:
-        feeder.terminate()
-        feeder.wait()
     # The library's block: 2 x channels x the smallest power of two of frames at least rate / 1000 x 46.
     block = datalen // 2 // chans or 1 << (rate // 1000 * 46 - 1).bit_length()
     if said is None:
@@ -230,13 +239,9 @@ def tone_file(work, hz, seconds=200):
 
 
 def stress(work, exe, mode):
-    feeder = feed(tone_file(work, 1000), 16000, 1)
-    try:
+    with stopping(feed(tone_file(work, 1000), 16000, 1)):
         time.sleep(1)
         wine(exe, mode, timeout=3600)
-    finally:
-        feeder.terminate()
-        feeder.wait()
 
 
 # The server is killed by its pid and started again the way the rig starts
@@ -247,8 +252,7 @@ def lost(work, exe, how):
     marker, raw = f'{work}/back', f'{work}/after.raw'
     prog = subprocess.Popen([f'{ROOT}/scripts/wine-run.sh', exe, 'lost', windows(marker)], env=ENV,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    feeder = rec = None
-    try:
+    with stopping(prog):
         print(prog.stdout.readline(), end='', flush=True)
         time.sleep(2)
         if how == 'restart':
@@ -261,17 +265,9 @@ def lost(work, exe, how):
             microphone()  # the microphone goes and comes back with its feed
             time.sleep(2)
             output()
-        feeder = feed(tone_file(work, 1000, 30), 16000, 1)
-        with open(raw, 'wb') as out:
-            rec = subprocess.Popen(['parec', f'--device={ENV["VOCORA_SINK"]}.monitor', '--raw', '--format=s16le',
-                                    '--rate=16000', '--channels=1', '--latency-msec=10'], env=ENV, stdout=out)
+        with stopping(feed(tone_file(work, 1000, 30), 16000, 1), record(raw, 16000, 1)):
             open(marker, 'w').close()
             print(prog.communicate(timeout=60)[0], end='', flush=True)
-    finally:
-        for p in (prog, feeder, rec):
-            if p:
-                p.terminate()
-                p.wait()
     check(prog.returncode == 0, 'the program', 'status 0', prog.returncode)
     # The last second the program played: the old player's 450 Hz and the new one's 700 Hz
     # (whole periods in a 20 ms block, so that each is one clean line).
