@@ -384,6 +384,8 @@ uint32_t CDirectSoundPlay::Start()
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
                    "CDirectSoundPlay::Start Failed, SetVolume Failed, Error:[%d], ErrorMsg:%s.",
                    static_cast<int>(hr), DirectSoundErrorText(hr));
+        // Left looping, the buffer would repeat whatever it last held.
+        pBuffer->Stop();
         return VOCORA_PLAY_ERR_SET_VOLUME;
     }
     m_ulPlayBlock = 0;

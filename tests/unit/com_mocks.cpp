@@ -196,6 +196,8 @@ MockDsp::MockDsp()
     }));
     ON_CALL(*this, SetOutputType).WillByDefault(Fallible("SetOutputType", E_INVALIDARG,
         [this](DWORD, const DMO_MEDIA_TYPE* pst, DWORD) {
+            stOutputType = *pst;
+            stOutputType.pbFormat = nullptr;
             return std::memcpy(&stOutput, pst->pbFormat, sizeof stOutput), S_OK;
         }));
     ON_CALL(*this, AllocateStreamingResources).WillByDefault(Fallible("AllocateStreamingResources", E_OUTOFMEMORY,

@@ -205,6 +205,7 @@ public:
 
     std::map<DWORD, PROPVARIANT> mapProperties;  // by property id, in the order of keys
     std::vector<DWORD> vecWritten;               // property ids in the order written
+    DMO_MEDIA_TYPE stOutputType = {};  // its format block not kept
     WAVEFORMATEX stOutput = {};
     std::vector<DWORD> vecReady = {320};  // bytes per ProcessOutput pass, cycling; 0: nothing
     size_t ulPass = 0;

@@ -496,6 +496,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(2).lVal, 3);
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(strLongest.c_str()), 0u);
+        EXPECT_EQ(oEngine.SetRenderDeviceIndex(0), 0u);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(4).lVal, 0) << "capture 0, render 0";
         char szName[1024] = "";

@@ -5,6 +5,7 @@
 // each sweep checks what the device did with the host's audio.
 #include <gtest/gtest.h>
 
+#include "aec/aec_ids.h"
 #include "common/func_macros.h"
 #include "world.h"
 
@@ -13,6 +14,7 @@ namespace {
 using ::testing::ElementsAreArray;
 
 const AudioParam kstVoice = {16000, 1, 16, 640};
+const char* const kszNoMicrophone = "AecAudio: The Number of Waveform-audio Input Devices Present in The System is Zero.";
 
 // Prints the outcomes as the list literal, ready to compare with the one in the test.
 std::string Listing(const std::vector<std::string>& vecOutcomes)
@@ -69,9 +71,13 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
     oRun.Call("Vocora_SetPlayVolume", [&] { return Vocora_SetPlayVolume(h, 200); });
     oBuffer.iLostLooks = 1;
     const uint32_t ulStarted = oRun.Call("Vocora_PlayStart", [&] { return Vocora_PlayStart(h); });
+    EXPECT_TRUE(ulStarted == 0 || !oBuffer.bPlaying) << "a start that failed leaves the buffer stopped";
+    uint32_t ulPlayed = 0;
     for (size_t i = 0; i < 3; ++i) {
-        oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640 * i], 640); });
+        ulPlayed |= oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640 * i], 640); });
     }
+    std::vector<uint8_t> vecTooMuch(26000, 0x7F);  // more than the queue's 40 blocks: refused whole
+    const uint32_t ulRefused = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, vecTooMuch.data(), 26000); });
     const auto fnPlayed = [&] {
         std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
         std::vector<uint8_t> vec;
@@ -87,6 +93,10 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
     oRun.Call("Vocora_DestoryPlayDec", [&] { return Vocora_DestoryPlayDec(h); });
     if (Clean(oWorld)) {
         EXPECT_TRUE(bHeard);
+        EXPECT_EQ(ulPlayed, 0u) << "staged, whatever the fill";
+        EXPECT_EQ(ulRefused, VOCORA_ERR_NO_MEMORY);
+        EXPECT_EQ(oRun.Seen(), (std::set<std::string>{kszNoMicrophone, "CDirectSoundPlay::Play Failed, WriteAudioData Failed, Error:[0x%x]."}))
+            << "the echo-cancelling probe's, and the refused block's";
         EXPECT_EQ(fnPlayed(), vecPcm) << "every block whole and in order, padded with silence";
         EXPECT_EQ(lVolume, 200);
         EXPECT_EQ(oBuffer.iRestored, 1) << "the lost buffer, and only that";
@@ -231,6 +241,7 @@ void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
         EXPECT_TRUE(IsCounter(stReceived.vecBytes)) << "nothing lost or repeated";
         EXPECT_EQ(stReceived.ulSelfDestroyed, VOCORA_ERR_INVALID_ARG) << "from its own callback: at once";
         EXPECT_FALSE(oWorld.Logged("CaptureThread: Capture Data is Null."));
+        EXPECT_FALSE(oWorld.Logged("the number of waveform-audio input devices present in the system is greater than 1."));
         EXPECT_EQ(oWorld.oPlatform.ulMixerValue, ulSelector != 0 ? 32896u : 0u);
         EXPECT_EQ(lVolume, ulSelector != 0 ? 128 : -1);
     }
@@ -283,6 +294,10 @@ TEST(FaultSweep, EchoCancellingCapture)
             EXPECT_EQ(oDsp.mapProperties.at(5).boolVal, VARIANT_TRUE);
             EXPECT_EQ(oDsp.mapProperties.at(9).boolVal, VARIANT_FALSE);
             EXPECT_EQ(oDsp.stOutput.nAvgBytesPerSec, 32000u);
+            const DMO_MEDIA_TYPE& stType = oDsp.stOutputType;
+            EXPECT_TRUE(stType.majortype == kMediaTypeAudio && stType.subtype == kMediaSubtypePcm &&
+                        stType.formattype == kFormatWaveFormatEx && stType.bFixedSizeSamples &&
+                        !stType.bTemporalCompression && stType.lSampleSize == 0 && stType.cbFormat == sizeof(WAVEFORMATEX));
             EXPECT_EQ(oWorld.oPlatform.strTimerSet, "10 20 257");
         }
     });
