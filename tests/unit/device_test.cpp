@@ -260,8 +260,8 @@ TEST(Workers, FaultsAreReported)
 
 // A device that stops playing is reported once (a stop or destroy asked for
 // from the report's log callback, on the play thread, would wait for itself:
-// both are refused at once); every buffer of the dead device object goes before a new
-// object is made, and the player plays again.
+// both are refused at once); every buffer of the dead device object goes
+// before a new object is made, and the player plays again.
 TEST(LostDevice, APlayerReopensThroughANewDeviceObject)
 {
     CWorld oWorld;
