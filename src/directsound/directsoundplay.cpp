@@ -379,14 +379,20 @@ uint32_t CDirectSoundPlay::Start()
                    static_cast<int>(hr), DirectSoundErrorText(hr));
         return VOCORA_PLAY_ERR_PLAY;
     }
+    // From here on the buffer loops: a step that fails stops it again, or it
+    // would repeat whatever it last held.
+    const auto fnStopped = [&pBuffer](uint32_t ulResult) {
+        if (pBuffer) {
+            pBuffer->Stop();
+        }
+        return ulResult;
+    };
     hr = pBuffer ? pBuffer->SetVolume(m_lVolume) : DS_OK;
     if (hr != DS_OK) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
                    "CDirectSoundPlay::Start Failed, SetVolume Failed, Error:[%d], ErrorMsg:%s.",
                    static_cast<int>(hr), DirectSoundErrorText(hr));
-        // Left looping, the buffer would repeat whatever it last held.
-        pBuffer->Stop();
-        return VOCORA_PLAY_ERR_SET_VOLUME;
+        return fnStopped(VOCORA_PLAY_ERR_SET_VOLUME);
     }
     m_ulPlayBlock = 0;
     m_bRunning = 1;
@@ -396,11 +402,8 @@ uint32_t CDirectSoundPlay::Start()
     if (m_hPlayThread == nullptr) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CDirectSoundPlay::Start",
                    "CDirectSoundPlay::Start Failed, ZUVI_SDK_thr_create SoundPlay failed");
-        if (pBuffer) {
-            pBuffer->Stop();
-        }
         m_bRunning = 0;
-        return VOCORA_PLAY_ERR_NOT_STARTED;
+        return fnStopped(VOCORA_PLAY_ERR_NOT_STARTED);
     }
     return VOCORA_OK;
 }
