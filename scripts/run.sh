@@ -10,12 +10,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/rig_env.sh"
 
-feeder= recorder= route=
+feeder= recorder=
 cleanup() {
     for pid in $feeder $recorder; do
         kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     done
-    [ -z "$route" ] || pactl unload-module "$route"
+    "$here/rig.sh" route off 2>/dev/null || true
     "$here/teardown.sh"
 }
 trap cleanup EXIT
@@ -36,8 +36,7 @@ host info
 
 echo
 echo "== vocora-host play --tone 440 --seconds 2, recorded from the output sink"
-parec --device="$VOCORA_SINK.monitor" --file-format=wav --format=s16le --rate=48000 --channels=1 \
-    --latency-msec=10 "$out/played.wav" &
+"$here/rig.sh" record "$out/played.wav" 48000 1 &
 recorder=$!
 sleep 0.5
 host play --tone 440 --seconds 2
@@ -49,8 +48,7 @@ echo
 echo "== vocora-host record --seconds 3, with a 1 kHz tone fed to the virtual microphone"
 /usr/bin/python3 -c 'import numpy as np, sys
 (16384 * np.sin(2 * np.pi * 1000 * np.arange(6 * 16000) / 16000)).astype("<i2").tofile(sys.argv[1])' "$out/feed.raw"
-pacat --playback --raw --format=s16le --rate=16000 --channels=1 --latency-msec=10 \
-    --device="$VOCORA_MIC_FEED" "$out/feed.raw" &
+"$here/rig.sh" feed "$out/feed.raw" 16000 1 &
 feeder=$!
 sleep 1.5
 host record "$out/captured.wav" --seconds 3 --rate 16000
@@ -59,14 +57,14 @@ kill "$feeder" 2>/dev/null; wait "$feeder" 2>/dev/null || true; feeder=
 
 echo
 echo "== vocora-host loopback, the output's monitor routed into the microphone"
-route=$(pactl load-module module-loopback source="$VOCORA_SINK.monitor" sink="$VOCORA_MIC_FEED" latency_msec=20)
+"$here/rig.sh" route on
 # A run with dropouts still gets its picture: that is where they show.
 status=0
 host loopback --save "$out/loopback" || status=1
 echo
 echo "== vocora-host loopback --waveout"
 host loopback --waveout --save "$out/loopback-waveout" || status=1
-pactl unload-module "$route"; route=
+"$here/rig.sh" route off
 /usr/bin/python3 "$VOCORA_ROOT/tools/report/loopback_report.py" "$out/loopback" "$out/report.png"
 echo
 echo "round trip: DirectSound $(sed -n 's/^latency_ms //p' "$out/loopback.txt") ms," \

@@ -71,11 +71,10 @@ def stopping(*procs):
                 p.wait()
 
 
-def record(path, rate, chans):
-    """The output sink's monitor into a raw file; a short latency, or parec loses what it holds when stopped."""
-    with open(path, 'wb') as out:
-        return subprocess.Popen(['parec', f'--device={ENV["VOCORA_SINK"]}.monitor', '--raw', '--format=s16le',
-                                 f'--rate={rate}', f'--channels={chans}', '--latency-msec=10'], env=ENV, stdout=out)
+def rig(*args, until_stopped=False):
+    """scripts/rig.sh: the rig's devices, and recording from or feeding them until stopped."""
+    cmd = ['bash', f'{ROOT}/scripts/rig.sh', *map(str, args)]
+    return subprocess.Popen(cmd, env=ENV) if until_stopped else subprocess.run(cmd, env=ENV, check=True)
 
 
 def damage(x, block, fault):
@@ -134,7 +133,7 @@ def play(work, take, exe, mode, rate, chans, *fault):
         args = ['play', windows(f'{work}/signal.wav')] + {'volume': ['--volume', '128'], 'waveout': ['--waveout']}.get(mode, [])
     env = dict(ENV, WINEDLLOVERRIDES='dsound=d;' + ENV['WINEDLLOVERRIDES']) if mode == 'fallback' else ENV
     raw = f'{work}/take{take}.raw'
-    with stopping(record(raw, rate, chans)):
+    with stopping(rig('record', raw, rate, chans, until_stopped=True)):
         time.sleep(0.5)
         said = wine(exe, *args, env=env)
         time.sleep(0.5)
@@ -157,48 +156,10 @@ def play(work, take, exe, mode, rate, chans, *fault):
     return void
 
 
-def pactl(*args):
-    return subprocess.run(['pactl', *args], env=ENV, check=True, capture_output=True, text=True).stdout.strip()
-
-
-def unload(*names):
-    for mod in sorted((int(m.split()[0]) for m in pactl('list', 'short', 'modules').splitlines()
-                       if any(re.search(rf'\b{n}(\s|$)', m) for n in names)), reverse=True):
-        pactl('unload-module', str(mod))
-
-
-# The output sink, or the feed sink and the microphone over its monitor, anew
-# in the format fmt (rate, channels), or else in the rig's usual one.
-def output(*fmt):
-    unload(f'sink_name={ENV["VOCORA_SINK"]}')
-    pactl('load-module', 'module-null-sink', f'sink_name={ENV["VOCORA_SINK"]}', 'norewinds=1', *opts(fmt))
-    pactl('set-default-sink', ENV['VOCORA_SINK'])
-    subprocess.run(['bash', f'{ROOT}/scripts/setup.sh'], env=ENV, check=True, stdout=subprocess.DEVNULL)  # its silent stream
-
-
-def microphone(*fmt):
-    feed, mic = ENV['VOCORA_MIC_FEED'], ENV['VOCORA_MIC']
-    unload(f'sink_name={feed}', f'source_name={mic}')  # the microphone first: the sink would take it along
-    pactl('load-module', 'module-null-sink', f'sink_name={feed}', 'norewinds=1', *opts(fmt))
-    pactl('load-module', 'module-remap-source', f'source_name={mic}', f'master={feed}.monitor', *opts(fmt))
-    pactl('set-default-source', mic)
-
-
-def opts(fmt):
-    return [f'rate={fmt[0]}', f'channels={fmt[1]}'] if fmt else []
-
-
-# pacat into the microphone feed, from a file of 16-bit samples.
-def feed(path, rate, chans):
-    # 50 ms queued: with 10 ms the feed ran dry now and then at 44.1 kHz stereo.
-    return subprocess.Popen(['pacat', '--playback', '--raw', '--format=s16le', f'--rate={rate}', f'--channels={chans}',
-                             '--latency-msec=50', f'--device={ENV["VOCORA_MIC_FEED"]}', path], env=ENV)
-
-
 def capture(work, take, exe, rate, chans, seconds, aec, datalen, *fault):
     rate, chans, datalen = int(rate), int(chans), int(datalen)
     wav = f'{work}/take{take}.wav'
-    with stopping(feed(f'{work}/feed.raw', rate, chans)):
+    with stopping(rig('feed', f'{work}/feed.raw', rate, chans, until_stopped=True)):
         time.sleep(1.5)  # capture notifications are late until the feed has run for a moment
         said = wine(exe, 'record', windows(wav), '--seconds', seconds, '--rate', str(rate), '--channels', str(chans),
                     '--block', str(datalen), *(['--aec'] if aec == '1' else []))
@@ -218,12 +179,11 @@ def capture(work, take, exe, rate, chans, seconds, aec, datalen, *fault):
 # The output's monitor goes into the microphone feed for the run; a take in
 # which the sound server dropped out is void, as elsewhere.
 def loopback(work, take, exe, *args):
-    route = pactl('load-module', 'module-loopback', f'source={ENV["VOCORA_SINK"]}.monitor',
-                  f'sink={ENV["VOCORA_MIC_FEED"]}', 'latency_msec=20')
+    rig('route', 'on')
     try:
         out = run(exe, 'loopback', '--seconds', '2', *args)
     finally:
-        pactl('unload-module', route)
+        rig('route', 'off')
     dropouts = re.search(r'dropouts: ([1-9]\d*)', out.stdout)
     if dropouts:  # the tool fails such a take; here it is the sound server's until every take has one
         return f'{dropouts.group(1)} dropout(s)'
@@ -239,15 +199,14 @@ def tone_file(work, hz, seconds=200):
 
 
 def stress(work, exe, mode):
-    with stopping(feed(tone_file(work, 1000), 16000, 1)):
+    with stopping(rig('feed', tone_file(work, 1000), 16000, 1, until_stopped=True)):
         time.sleep(1)
         wine(exe, mode, timeout=3600)
 
 
-# The server is killed by its pid and started again the way the rig starts
-# it, or its sink and microphone are unloaded and loaded again; then the
-# program's players are recorded and its capture fed, and it says whether
-# its handles came back by themselves.
+# The sound server is killed, or its sink and microphone unloaded, for two
+# seconds; then the program's players are recorded and its capture fed, and
+# it says whether its handles came back by themselves.
 def lost(work, exe, how):
     marker, raw = f'{work}/back', f'{work}/after.raw'
     prog = subprocess.Popen([f'{ROOT}/scripts/wine-run.sh', exe, 'lost', windows(marker)], env=ENV,
@@ -255,17 +214,11 @@ def lost(work, exe, how):
     with stopping(prog):
         print(prog.stdout.readline(), end='', flush=True)
         time.sleep(2)
-        if how == 'restart':
-            with open(f'{ENV["PULSE_RUNTIME_PATH"]}/pid') as f:
-                os.kill(int(f.read()), 9)
-            time.sleep(2)
-            subprocess.run(['bash', f'{ROOT}/scripts/setup.sh'], env=ENV, check=True, stdout=subprocess.DEVNULL)
-        else:
-            unload(f'sink_name={ENV["VOCORA_SINK"]}')
-            microphone()  # the microphone goes and comes back with its feed
-            time.sleep(2)
-            output()
-        with stopping(feed(tone_file(work, 1000, 30), 16000, 1), record(raw, 16000, 1)):
+        rig('unplug', 'server' if how == 'restart' else 'devices')
+        time.sleep(2)
+        rig('plug')
+        with stopping(rig('feed', tone_file(work, 1000, 30), 16000, 1, until_stopped=True),
+                      rig('record', raw, 16000, 1, until_stopped=True)):
             open(marker, 'w').close()
             print(prog.communicate(timeout=60)[0], end='', flush=True)
     check(prog.returncode == 0, 'the program', 'status 0', prog.returncode)
@@ -290,9 +243,9 @@ def main(direction, exe, *args):
             if direction == 'capture':
                 rate, chans = int(args[0]), int(args[1])
                 counter(int((float(args[2]) + 4) * rate), chans).tofile(f'{work}/feed.raw')
-                microphone(rate, chans)
+                rig('microphone', rate, chans)
             elif direction == 'play':
-                output(int(args[1]), int(args[2]))
+                rig('output', args[1], args[2])
             for take in (1, 2, 3):
                 void = {'play': play, 'capture': capture, 'loopback': loopback}[direction](work, take, exe, *args)
                 if not void:
@@ -301,7 +254,8 @@ def main(direction, exe, *args):
             else:
                 check(False, 'a take the sound server left whole', 'one of 3', 'a gap in every take')
     finally:
-        {'capture': microphone, 'play': output}.get(direction, lambda: None)()
+        if direction in ('capture', 'play'):
+            rig({'capture': 'microphone', 'play': 'output'}[direction])
     if failed:
         print(f'recordings kept in {work}')
         if args[0] == 'dsound':

@@ -222,7 +222,7 @@ void Cycles(int iPlayers, int iCaptures)
 
 // A 450 Hz player and a capture from before the loss, and a 700 Hz player
 // made after the device is back, play together for e2e.py to hear.
-int Lost(const char* pszMarker)
+void Lost(const char* pszMarker)
 {
     const VocoraPlayHandle hOld = StartPlayer(255);
     Capture stCapture;
@@ -244,7 +244,6 @@ int Lost(const char* pszMarker)
           ulAgain, stCapture.iPeak.load());
     Check(Vocora_DestoryPlayDec(hOld) == 0 && Vocora_DestoryPlayDec(hNew) == 0 && Vocora_DestoryCaptureDec(stCapture.h) == 0,
           "all destroyed");
-    return sm_iFailures;
 }
 
 }  // namespace
@@ -261,12 +260,16 @@ int main(int argc, char** argv)
     Vocora_SetLogCB(&OnLog);
     Vocora_Init();
     if (strMode == "lost") {
-        return Lost(argv[2]);
+        Lost(argv[2]);
+    } else {
+        const bool bFull = strMode == "full";
+        Captures();
+        Players(16, bFull ? 180 : 5);
+        Cycles(bFull ? 1000 : 100, bFull ? 500 : 50);
     }
-    const bool bFull = strMode == "full";
-    Captures();
-    Players(16, bFull ? 180 : 5);
-    Cycles(bFull ? 1000 : 100, bFull ? 500 : 50);
+    // As a host should. Leaving with the device object alive after the sound
+    // server was killed has now and then ended the process with SIGSEGV at exit:
+    // outside Windows code (a crash in Windows code, this library's too, exits 5).
     Vocora_Cleanup();
     std::printf("%d failed; the library logged %d errors\n", sm_iFailures, sm_iErrors.load());
     return sm_iFailures;
