@@ -16,28 +16,11 @@ uint32_t sm_bForceUseWaveout = 0;
 
 namespace {
 
-CAudioPlayBase* PlayDevice(VocoraPlayHandle hAudioPlayDec)
-{
-    return reinterpret_cast<CAudioPlayBase*>(hAudioPlayDec);
-}
+CLiveHandles<CAudioPlayBase> sm_oLivePlayers("playback");
+CLiveHandles<CAudioCaptureBase> sm_oLiveCaptures("capture");
 
-CAudioCaptureBase* CaptureDevice(VocoraCaptureHandle hAudioCaptureDec)
-{
-    return reinterpret_cast<CAudioCaptureBase*>(hAudioCaptureDec);
-}
-
-// Stopping a device on its own worker thread (from its capture callback, or a
-// log callback called there) would wait for that very thread: refused at once.
-template <class TDevice>
-bool RefusedOnOwnThread(const TDevice* poDevice, const char* pszWrapper, const char* pszWhat)
-{
-    if (!poDevice->OnOwnThread()) {
-        return false;
-    }
-    VOCORA_LOG(VOCORA_LOG_ERROR, pszWrapper, "Failed, %s from the handle's own thread, Error:[0x%x].", pszWhat,
-               VOCORA_ERR_INVALID_ARG);
-    return true;
-}
+using CPlayerUse = CLiveHandles<CAudioPlayBase>::CUse;
+using CCaptureUse = CLiveHandles<CAudioCaptureBase>::CUse;
 
 // A capture device of the kind asked for, or nullptr (logged).
 CAudioCaptureBase* NewCaptureDevice(bool bEchoCancelling)
@@ -95,14 +78,15 @@ uint32_t Vocora_CreatePlayDec_Wrapper(const AudioParam* pstAudioParam,
         delete poSoundPlay;
         return ulResult;
     }
+    sm_oLivePlayers.Add(poSoundPlay);
     *phAudioPlayDec = reinterpret_cast<VocoraPlayHandle>(poSoundPlay);
     return VOCORA_OK;
 }
 
 uint32_t Vocora_DestoryPlayDec_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
-    CAudioPlayBase* poSoundPlay = PlayDevice(phAudioPlayDec);
-    if (RefusedOnOwnThread(poSoundPlay, "Vocora_DestoryPlayDec_Wrapper", "DestoryDec")) {
+    CAudioPlayBase* poSoundPlay = sm_oLivePlayers.Take(phAudioPlayDec, "Vocora_DestoryPlayDec_Wrapper");
+    if (poSoundPlay == nullptr) {
         return VOCORA_ERR_INVALID_ARG;
     }
     poSoundPlay->Stop();
@@ -113,32 +97,37 @@ uint32_t Vocora_DestoryPlayDec_Wrapper(VocoraPlayHandle phAudioPlayDec)
 
 uint32_t Vocora_PlayStart_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
-    return PlayDevice(phAudioPlayDec)->Start();
+    CPlayerUse oPlayer(sm_oLivePlayers, phAudioPlayDec, "Vocora_PlayStart_Wrapper", "PlayStart");
+    return oPlayer ? oPlayer->Start() : VOCORA_ERR_INVALID_ARG;
 }
 
 uint32_t Vocora_PlayStop_Wrapper(VocoraPlayHandle phAudioPlayDec)
 {
-    if (RefusedOnOwnThread(PlayDevice(phAudioPlayDec), "Vocora_PlayStop_Wrapper", "PlayStop")) {
+    CPlayerUse oPlayer(sm_oLivePlayers, phAudioPlayDec, "Vocora_PlayStop_Wrapper", "PlayStop");
+    if (!oPlayer || RefusedOnOwnThread(oPlayer->OnOwnThread(), "Vocora_PlayStop_Wrapper", "PlayStop")) {
         return VOCORA_ERR_INVALID_ARG;
     }
-    return PlayDevice(phAudioPlayDec)->Stop();
+    return oPlayer->Stop();
 }
 
 uint32_t Vocora_Play_Wrapper(VocoraPlayHandle phAudioPlayDec, uint8_t* pucData,
                              uint32_t ulLength)
 {
-    return PlayDevice(phAudioPlayDec)->Play(pucData, ulLength);
+    CPlayerUse oPlayer(sm_oLivePlayers, phAudioPlayDec, "Vocora_Play_Wrapper", "Play");
+    return oPlayer ? oPlayer->Play(pucData, ulLength) : VOCORA_ERR_INVALID_ARG;
 }
 
 uint32_t Vocora_SetPlayVolume_Wrapper(VocoraPlayHandle phAudioPlayDec, uint32_t ulVolume)
 {
-    return PlayDevice(phAudioPlayDec)->SetVolume(ulVolume);
+    CPlayerUse oPlayer(sm_oLivePlayers, phAudioPlayDec, "Vocora_SetPlayVolume_Wrapper", "SetVolume");
+    return oPlayer ? oPlayer->SetVolume(ulVolume) : VOCORA_ERR_INVALID_ARG;
 }
 
 uint32_t Vocora_GetPlayVolume_Wrapper(VocoraPlayHandle phAudioPlayDec, int32_t* plVolume)
 {
+    CPlayerUse oPlayer(sm_oLivePlayers, phAudioPlayDec, "Vocora_GetPlayVolume_Wrapper", "GetVolume");
     int32_t lVolume = 0;
-    const uint32_t ulResult = PlayDevice(phAudioPlayDec)->GetVolume(&lVolume);
+    const uint32_t ulResult = oPlayer ? oPlayer->GetVolume(&lVolume) : VOCORA_ERR_INVALID_ARG;
     *plVolume = lVolume;
     return ulResult;
 }
@@ -155,6 +144,7 @@ uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32
     // plain DirectSound capture stands in, and its result is the host's.
     if (bEchoCancelling) {
         if (poSoundCapture->Init(pstAudioParam) == VOCORA_OK && poSoundCapture->Start() == VOCORA_OK) {
+            sm_oLiveCaptures.Add(poSoundCapture);
             *hAudioCaptureDec = reinterpret_cast<VocoraCaptureHandle>(poSoundCapture);
             return VOCORA_OK;
         }
@@ -179,17 +169,22 @@ uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32
         delete poSoundCapture;
         return ulResult;
     }
+    sm_oLiveCaptures.Add(poSoundCapture);
     *hAudioCaptureDec = reinterpret_cast<VocoraCaptureHandle>(poSoundCapture);
     return VOCORA_OK;
 }
 
 uint32_t Vocora_SetMicVolume_Wrapper(VocoraCaptureHandle hAudioCaptureDec, uint32_t ulVolume)
 {
+    CCaptureUse oCapture(sm_oLiveCaptures, hAudioCaptureDec, "Vocora_SetMicVolume_Wrapper", "SetVolume");
+    if (!oCapture) {
+        return VOCORA_ERR_INVALID_ARG;
+    }
     const uint32_t ulResult = SetMicVolume(ulVolume);
     if (ulResult != VOCORA_OK) {
         return ulResult;
     }
-    return CaptureDevice(hAudioCaptureDec)->SetVolume(ulVolume);
+    return oCapture->SetVolume(ulVolume);
 }
 
 // The level is the system's, whatever device stands behind the handle.
@@ -207,13 +202,14 @@ uint32_t Vocora_SetCaptureCallBack_Wrapper(VocoraCaptureHandle hAudioCaptureDec,
                                            VocoraCaptureCallback pfnAudioCaptureCallBack,
                                            void* pUserData)
 {
-    return CaptureDevice(hAudioCaptureDec)->SetCaptureCallBack(pfnAudioCaptureCallBack, pUserData);
+    CCaptureUse oCapture(sm_oLiveCaptures, hAudioCaptureDec, "Vocora_SetCaptureCallBack_Wrapper", "SetCaptureCallBack");
+    return oCapture ? oCapture->SetCaptureCallBack(pfnAudioCaptureCallBack, pUserData) : VOCORA_ERR_INVALID_ARG;
 }
 
 uint32_t Vocora_DestoryCaptureDec_Wrapper(VocoraCaptureHandle hAudioCaptureDec)
 {
-    CAudioCaptureBase* poSoundCapture = CaptureDevice(hAudioCaptureDec);
-    if (RefusedOnOwnThread(poSoundCapture, "Vocora_DestoryCaptureDec_Wrapper", "DestoryDec")) {
+    CAudioCaptureBase* poSoundCapture = sm_oLiveCaptures.Take(hAudioCaptureDec, "Vocora_DestoryCaptureDec_Wrapper");
+    if (poSoundCapture == nullptr) {
         return VOCORA_ERR_INVALID_ARG;
     }
     poSoundCapture->Stop();

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/live_handles.h"
 #include "common/platform.h"
 #include "vocora.h"
 
@@ -34,7 +35,7 @@ private:
     std::atomic<DWORD> m_ulId{0};
 };
 
-class CAudioPlayBase : public CPlatformAllocated {
+class CAudioPlayBase : public CPlatformAllocated, public CLiveHandle {
 public:
     virtual ~CAudioPlayBase() = default;
     virtual uint32_t Init(const AudioParam* pstAudioParam) = 0;
@@ -48,7 +49,7 @@ public:
     virtual bool OnOwnThread() const { return false; }
 };
 
-class CAudioCaptureBase : public CPlatformAllocated {
+class CAudioCaptureBase : public CPlatformAllocated, public CLiveHandle {
 public:
     virtual ~CAudioCaptureBase() = default;
     virtual uint32_t Init(const AudioParam* pstAudioParam) = 0;

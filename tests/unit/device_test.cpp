@@ -26,6 +26,7 @@ namespace {
 
 using ::testing::_;
 using ::testing::DoAll;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::InSequence;
 using ::testing::Return;
@@ -700,6 +701,55 @@ TEST(Exports, TheFirstNullArgumentIsNamedAndRejected)
     ASSERT_EQ(vec.size(), 2u);
     EXPECT_EQ(std::to_string(vec[0].lLevel) + vec[0].strFormat, "4Vocora Build Date: %s %s, Version: %d.%d.%d.");
     EXPECT_EQ(std::to_string(vec[1].lLevel) + vec[1].strText, "3Vocora Is Inited .");
+}
+
+// A handle of the other kind, or one already destroyed, is refused before it
+// is used; a destroy waits for a call on another thread to end.
+TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
+{
+    CWorld oWorld;
+    Vocora_Init();
+    VocoraPlayHandle hPlay = nullptr;
+    VocoraCaptureHandle hCapture = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &hPlay), 0u);
+    ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &hCapture), 0u);
+    const auto hNotPlay = reinterpret_cast<VocoraPlayHandle>(hCapture);
+    const auto hNotCapture = reinterpret_cast<VocoraCaptureHandle>(hPlay);
+    int32_t lVolume = -1;
+    uint8_t aucBlock[4] = {};
+    oWorld.TakeErrors();
+    const uint32_t aulResults[] = {
+        Vocora_PlayStart(hNotPlay), Vocora_PlayStop(hNotPlay), Vocora_Play(hNotPlay, aucBlock, 4),
+        Vocora_SetPlayVolume(hNotPlay, 9), Vocora_GetPlayVolume(hNotPlay, &lVolume), Vocora_DestoryPlayDec(hNotPlay),
+        Vocora_SetMicVolume(hNotCapture, 9), Vocora_SetCaptureCallBack(hNotCapture, &Received::Callback, nullptr),
+        Vocora_DestoryCaptureDec(hNotCapture)};
+    EXPECT_THAT(aulResults, Each(VOCORA_ERR_INVALID_ARG));
+    EXPECT_EQ(lVolume, 0);
+    EXPECT_EQ(oWorld.oPlatform.ulMixerValue, 0u) << "the microphone left alone";
+    const std::vector<std::string> vecErrors = oWorld.TakeErrors(true);
+    char szFirst[128];
+    std::snprintf(szFirst, sizeof szFirst, "Failed, PlayStart on %p, which is not a live playback handle, Error:[0x2].",
+                  static_cast<void*>(hNotPlay));
+    ASSERT_EQ(vecErrors.size(), 9u);
+    EXPECT_EQ(vecErrors[0], szFirst);
+    EXPECT_NE(vecErrors[8].find("DestoryDec on "), std::string::npos);
+    EXPECT_NE(vecErrors[8].find("live capture handle"), std::string::npos);
+    std::atomic<bool> bCalling{false}, bReturn{false}, bDestroyed{false};
+    EXPECT_CALL(oWorld.oDirectSound.oBuffer, SetVolume).WillOnce([&](LONG) {
+        bCalling = true;
+        return WaitUntil([&] { return bReturn.load(); }), S_OK;
+    });
+    std::thread oCaller([&] { Vocora_SetPlayVolume(hPlay, 9); });
+    ASSERT_TRUE(WaitUntil([&] { return bCalling.load(); }));
+    std::thread oDestroyer([&] { bDestroyed = Vocora_DestoryPlayDec(hPlay) == 0; });
+    ::Sleep(50);
+    EXPECT_FALSE(bDestroyed) << "not while a call is in flight";
+    bReturn = true;
+    oCaller.join();
+    oDestroyer.join();
+    EXPECT_TRUE(bDestroyed);
+    EXPECT_EQ(Vocora_DestoryCaptureDec(hCapture), 0u);
+    EXPECT_EQ(Vocora_DestoryPlayDec(hPlay) + Vocora_DestoryCaptureDec(hCapture), 2 * VOCORA_ERR_INVALID_ARG) << "twice";
 }
 
 TEST(Library, LoadingOnlyTurnsOffThreadNotifications)
