@@ -1,5 +1,6 @@
 #include "vocora_manager.h"
 
+#include <atomic>
 #include <new>
 
 #include "aec/aceaudiocapture.h"
@@ -21,6 +22,31 @@ CLiveHandles<CAudioCaptureBase> sm_oLiveCaptures("capture");
 
 using CPlayerUse = CLiveHandles<CAudioPlayBase>::CUse;
 using CCaptureUse = CLiveHandles<CAudioCaptureBase>::CUse;
+
+// A host that unloads the library while a handle lives would leave its worker
+// threads and timers running in unmapped code: from the first handle on, the
+// library stays loaded until the process ends.
+void KeepLibraryLoaded()
+{
+    static std::atomic<bool> sm_bPinned{false};
+    HMODULE hSelf = nullptr;
+    if (!sm_bPinned.exchange(true) &&
+        !Platform().pfnGetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                          reinterpret_cast<LPCWSTR>(&sm_bPinned), &hSelf)) {
+        VOCORA_LOG(VOCORA_LOG_WARNING, "KeepLibraryLoaded", "the library could not be kept loaded, Error:[%lu].",
+                   Platform().pfnGetLastError());
+    }
+}
+
+// A device made and started becomes the host's handle.
+template <class TDevice, class THandle>
+uint32_t HandOut(CLiveHandles<TDevice>& oLive, TDevice* poDevice, THandle* phHandle)
+{
+    KeepLibraryLoaded();
+    oLive.Add(poDevice);
+    *phHandle = reinterpret_cast<THandle>(poDevice);
+    return VOCORA_OK;
+}
 
 // A capture device of the kind asked for, or nullptr (logged).
 CAudioCaptureBase* NewCaptureDevice(bool bEchoCancelling)
@@ -78,9 +104,7 @@ uint32_t Vocora_CreatePlayDec_Wrapper(const AudioParam* pstAudioParam,
         delete poSoundPlay;
         return ulResult;
     }
-    sm_oLivePlayers.Add(poSoundPlay);
-    *phAudioPlayDec = reinterpret_cast<VocoraPlayHandle>(poSoundPlay);
-    return VOCORA_OK;
+    return HandOut(sm_oLivePlayers, poSoundPlay, phAudioPlayDec);
 }
 
 uint32_t Vocora_DestoryPlayDec_Wrapper(VocoraPlayHandle phAudioPlayDec)
@@ -144,9 +168,7 @@ uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32
     // plain DirectSound capture stands in, and its result is the host's.
     if (bEchoCancelling) {
         if (poSoundCapture->Init(pstAudioParam) == VOCORA_OK && poSoundCapture->Start() == VOCORA_OK) {
-            sm_oLiveCaptures.Add(poSoundCapture);
-            *hAudioCaptureDec = reinterpret_cast<VocoraCaptureHandle>(poSoundCapture);
-            return VOCORA_OK;
+            return HandOut(sm_oLiveCaptures, poSoundCapture, hAudioCaptureDec);
         }
         delete poSoundCapture;
         poSoundCapture = NewCaptureDevice(false);
@@ -169,9 +191,7 @@ uint32_t Vocora_CreateCaptureDec_Wrapper(const AudioParam* pstAudioParam, uint32
         delete poSoundCapture;
         return ulResult;
     }
-    sm_oLiveCaptures.Add(poSoundCapture);
-    *hAudioCaptureDec = reinterpret_cast<VocoraCaptureHandle>(poSoundCapture);
-    return VOCORA_OK;
+    return HandOut(sm_oLiveCaptures, poSoundCapture, hAudioCaptureDec);
 }
 
 uint32_t Vocora_SetMicVolume_Wrapper(VocoraCaptureHandle hAudioCaptureDec, uint32_t ulVolume)

@@ -22,6 +22,7 @@ const PlatformApi sm_stRealPlatform = {
     &GetProcAddress,
     &FreeLibrary,
     &DisableThreadLibraryCalls,
+    &GetModuleHandleExW,
     &WideCharToMultiByte,
 
     &_beginthreadex,

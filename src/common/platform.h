@@ -27,6 +27,7 @@ struct PlatformApi {
     FARPROC(WINAPI* pfnGetProcAddress)(HMODULE, LPCSTR);
     BOOL(WINAPI* pfnFreeLibrary)(HMODULE);
     BOOL(WINAPI* pfnDisableThreadLibraryCalls)(HMODULE);
+    BOOL(WINAPI* pfnGetModuleHandleExW)(DWORD, LPCWSTR, HMODULE*);
     int(WINAPI* pfnWideCharToMultiByte)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
 
     // C runtime

@@ -752,14 +752,25 @@ TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
     EXPECT_EQ(Vocora_DestoryPlayDec(hPlay) + Vocora_DestoryCaptureDec(hCapture), 2 * VOCORA_ERR_INVALID_ARG) << "twice";
 }
 
-TEST(Library, LoadingOnlyTurnsOffThreadNotifications)
+// Loading only turns off thread notifications; the first handle keeps the
+// library loaded for good.
+TEST(Library, LoadingQuietsThreadsAndTheFirstHandlePinsIt)
 {
-    CWorld oWorld;
+    CWorld oWorld({false});
     const auto hModule = reinterpret_cast<HINSTANCE>(&oWorld);
     for (DWORD ulReason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
         EXPECT_TRUE(DllMain(hModule, ulReason, nullptr));
     }
     EXPECT_THAT(oWorld.oPlatform.vecQuietModules, ElementsAre(hModule));
+    EXPECT_TRUE(oWorld.oPlatform.vecPins.empty());
+    VocoraPlayHandle ah[2] = {};
+    for (VocoraPlayHandle& h : ah) {
+        ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &h), 0u);
+        Vocora_DestoryPlayDec(h);
+    }
+    EXPECT_THAT(oWorld.oPlatform.vecPins,
+                ElementsAre(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN));
+    EXPECT_FALSE(oWorld.Logged("the library could not be kept loaded, Error:[%lu]."));
 }
 
 // The DSP's output buffer (what it holds, the echo-cancelling tests read):

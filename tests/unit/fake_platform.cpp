@@ -66,6 +66,7 @@ struct PlatformFakes {
         ::Sleep(std::min<DWORD>(ulMs, 10));
     }
     static BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) { return F().vecQuietModules.push_back(h), TRUE; }
+    static BOOL WINAPI GetModuleHandleExW(DWORD ulFlags, LPCWSTR, HMODULE*) { return F().vecPins.push_back(ulFlags), TRUE; }
 
     static HMODULE WINAPI LoadLibraryA(LPCSTR pszName)
     {
@@ -242,7 +243,7 @@ CFakePlatform::CFakePlatform() : m_stApi(PlatformDefaults()), m_ulHostThread(Get
 #define VOCORA_FAKE(name) m_stApi.pfn##name = &PlatformFakes::name;
     VOCORA_FAKE(Malloc) VOCORA_FAKE(Free) VOCORA_FAKE(CreateEventW) VOCORA_FAKE(BeginThreadEx)
     VOCORA_FAKE(CloseHandle) VOCORA_FAKE(SetEvent) VOCORA_FAKE(WaitForSingleObject) VOCORA_FAKE(Sleep)
-    VOCORA_FAKE(DisableThreadLibraryCalls) VOCORA_FAKE(LoadLibraryA) VOCORA_FAKE(GetProcAddress)
+    VOCORA_FAKE(DisableThreadLibraryCalls) VOCORA_FAKE(GetModuleHandleExW) VOCORA_FAKE(LoadLibraryA) VOCORA_FAKE(GetProcAddress)
     VOCORA_FAKE(FreeLibrary) VOCORA_FAKE(WaveInGetNumDevs) VOCORA_FAKE(WaveOutGetNumDevs) VOCORA_FAKE(WaveOutOpen)
     VOCORA_FAKE(WaveOutPrepareHeader) VOCORA_FAKE(WaveOutUnprepareHeader) VOCORA_FAKE(WaveOutWrite)
     VOCORA_FAKE(WaveOutReset) VOCORA_FAKE(WaveOutClose) VOCORA_FAKE(MixerOpen) VOCORA_FAKE(MixerClose)

@@ -64,6 +64,7 @@ public:
     LPTIMECALLBACK pfnTimer = nullptr;
     DWORD_PTR ulTimerUser = 0;
     std::vector<HMODULE> vecQuietModules;                 // thread notifications turned off
+    std::vector<DWORD> vecPins;                           // flags of each GetModuleHandleExW
     std::function<void()> fnBeforeUnload;                 // called as DSOUND.DLL goes
     std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
