@@ -548,6 +548,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
     AecEndpointInfo astRecords[2];
     EXPECT_EQ(ListEndpoints(eRender, 1, astRecords), S_OK);
     EXPECT_EQ(ListEndpoints(eRender, 2, astRecords), E_INVALIDARG) << "the count must agree";
+    EXPECT_EQ(CAecMicArrayCapture().ProcessCapture(), 0u) << "no DSP yet";
     oWorld.oPlatform.FailSite("malloc");
     CAecMicArrayCapture oWithoutBuffer;
     EXPECT_EQ(oWithoutBuffer.ProcessCapture(), 1u);
@@ -562,6 +563,7 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     Vocora_Init();
     const AudioParam stStereo = {16000, 2, 16, 0};
     VocoraCaptureHandle hStereo = nullptr;
+    EXPECT_EQ(CAecAudioCapture().Init(&stStereo), VOCORA_ERR_INVALID_ARG);
     ASSERT_EQ(Vocora_CreateCaptureDec(&stStereo, 0, &hStereo), 0u);
     EXPECT_EQ(oWorld.oCapture.oBuffer.stFormat.nChannels, 2);
     Vocora_DestoryCaptureDec(hStereo);
