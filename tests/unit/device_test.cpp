@@ -393,6 +393,7 @@ TEST(WaveOutPlayer, EntriesADeviceKeepsStayBehindThePlayer)
     std::thread oDevice([&] { ::Sleep(300), oWorld.oPlatform.CompleteWaveOut(SIZE_MAX); });
     EXPECT_EQ(Vocora_DestoryPlayDec(h), VOCORA_ERR_RESOURCE);
     oDevice.join();
+    EXPECT_EQ(oWorld.Unreleased(), "");
 }
 
 // A device that stops handing entries back is reported once and replaced by a
@@ -464,9 +465,13 @@ TEST(DirectSoundCapture, LoopTakesWholeBlocksAndSignalsItselfForMore)
 // ---- Echo cancellation -------------------------------------------------------------
 
 struct CountingSink : IAecCaptureEvent {
-    uint32_t OnCaptureData(const uint8_t*, uint32_t ul, uint32_t, uint32_t) override { return vecBlocks.push_back(ul), 0; }
+    uint32_t OnCaptureData(const uint8_t*, uint32_t ul, uint32_t ulAtRate, uint32_t) override
+    {
+        return vecBlocks.push_back(ul), ulRate = ulAtRate, 0;
+    }
     uint32_t OnMicDisConnect() override { return ++iLost, 0; }
     std::vector<uint32_t> vecBlocks;
+    uint32_t ulRate = 0;
     int iLost = 0;
 };
 
@@ -531,6 +536,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oEngine.RemoveEventSink(nullptr);
         oEngine.ProcessCapture();
         EXPECT_THAT(oA.vecBlocks, ElementsAre(32000u)) << "only while it is the one sink";
+    EXPECT_EQ(oA.ulRate, 16000u) << "44100 and 48000 are not the engine's rates";
         EXPECT_TRUE(oB.vecBlocks.empty());
         EXPECT_EQ(oA.iLost, 1);
         uint8_t aucData[100];
