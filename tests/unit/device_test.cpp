@@ -496,7 +496,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 1u) << "the same endpoints: nothing to do";
         oEngine.SelectCaptureDeviceByName("Microphone");  // the first of two, case and all
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
-        oEngine.SetAecMode(1, 44100);
+        oEngine.SetAecMode(1, 11025);
         oEngine.SetAecMode(3, 48000);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
@@ -516,6 +516,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         for (CountingSink& oSink : aoSinks) {
             EXPECT_EQ(oEngine.AddEventSink(&oSink), &oSink == &aoSinks[4] ? 0xFFFFFFFFu : 0u) << "four at most";
         }
+        EXPECT_EQ(oEngine.AddEventSink(&oA), 0u) << "known already: no second place needed";
         for (int i = 2; i < 4; ++i) {
             oEngine.RemoveEventSink(&aoSinks[i]);
         }
@@ -536,7 +537,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oEngine.RemoveEventSink(nullptr);
         oEngine.ProcessCapture();
         EXPECT_THAT(oA.vecBlocks, ElementsAre(32000u)) << "only while it is the one sink";
-    EXPECT_EQ(oA.ulRate, 16000u) << "44100 and 48000 are not the engine's rates";
+        EXPECT_EQ(oA.ulRate, 11025u) << "the mode's rate; 48000 is not one";
         EXPECT_TRUE(oB.vecBlocks.empty());
         EXPECT_EQ(oA.iLost, 1);
         uint8_t aucData[100];
@@ -553,6 +554,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
     }
     AecEndpointInfo astRecords[2];
     EXPECT_EQ(ListEndpoints(eRender, 1, astRecords), S_OK);
+    EXPECT_FALSE(astRecords[0].bMicArray) << "a jack that cannot be read is no array";
     EXPECT_EQ(ListEndpoints(eRender, 2, astRecords), E_INVALIDARG) << "the count must agree";
     EXPECT_EQ(CAecMicArrayCapture().ProcessCapture(), 0u) << "no DSP yet";
     oWorld.oPlatform.FailSite("malloc");
