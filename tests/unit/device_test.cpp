@@ -572,6 +572,9 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     const AudioParam stStereo = {16000, 2, 16, 0};
     VocoraCaptureHandle hStereo = nullptr;
     EXPECT_EQ(CAecAudioCapture().Init(&stStereo), VOCORA_ERR_INVALID_ARG);
+    oWorld.oPlatform.FailHostCall(oWorld.oPlatform.HostCalls() + 2);  // the stand-in's memory
+    EXPECT_EQ(Vocora_CreateCaptureDec(&stStereo, 0, &hStereo), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(hStereo, nullptr);
     ASSERT_EQ(Vocora_CreateCaptureDec(&stStereo, 0, &hStereo), 0u);
     EXPECT_EQ(oWorld.oCapture.oBuffer.stFormat.nChannels, 2);
     Vocora_DestoryCaptureDec(hStereo);

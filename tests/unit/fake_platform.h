@@ -28,6 +28,7 @@ public:
     // its next call from any thread.
     static bool Fault(const char* pszSite);
     void FailHostCall(int iHostCall) { m_iFailHostCall = iHostCall; }
+    int HostCalls() const { return m_iHostCalls; }
     std::atomic<bool> bCounting{true};  // off: host calls neither count nor fail
     void FailSite(const std::string& strSite, int iTimes = 1)
     {
