@@ -38,6 +38,7 @@ private:
     friend class CLiveHandles;
     CLiveHandle* m_pNextLive = nullptr;
     uint32_t m_ulUses = 0;
+    bool m_bTaken = false;  // a destroy waits for the calls that use it
 };
 
 template <class TDevice>
@@ -93,6 +94,7 @@ public:
             return nullptr;
         }
         *ppoLink = poEntry->m_pNextLive;
+        poEntry->m_bTaken = true;
         m_cvReleased.wait(oLock, [poEntry] { return poEntry->m_ulUses == 0; });
         return static_cast<TDevice*>(poEntry);
     }
@@ -123,11 +125,14 @@ private:
         return nullptr;
     }
 
+    // Only a destroy waits: a call on a handle nobody destroys wakes no one.
     void Release(TDevice* poDevice)
     {
+        CLiveHandle* poEntry = poDevice;
         std::lock_guard<std::mutex> oLock(m_mtxList);
-        --static_cast<CLiveHandle*>(poDevice)->m_ulUses;
-        m_cvReleased.notify_all();
+        if (--poEntry->m_ulUses == 0 && poEntry->m_bTaken) {
+            m_cvReleased.notify_all();
+        }
     }
 
     void Refuse(void* hHandle, const char* pszWrapper, const char* pszWhat) const
