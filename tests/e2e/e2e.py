@@ -5,8 +5,7 @@
 #       fallback (DSOUND.DLL not loaded), rig_probe for dsound (the rig's check)
 #   e2e.py capture VOCORA_HOST RATE CHANNELS SECONDS AEC DATALEN [--fault ...]
 #   e2e.py loopback VOCORA_HOST [--waveout]    the output routed into the microphone
-#   e2e.py stress VOCORA_STRESS quick|full     the microphone fed meanwhile
-#   e2e.py lost VOCORA_STRESS restart|unload   the sound server, or its devices, go and come back
+#   e2e.py lost VOCORA_HOST restart|unload     the sound server, or its devices, go and come back
 #
 # Every check prints one line with what was expected and what was measured.
 # Played and captured signals are a counter, one more each frame, with the
@@ -193,42 +192,46 @@ def loopback(work, take, exe, *args):
     return None
 
 
-def tone_file(work, hz, seconds=200):
-    (8000 * np.sin(2 * np.pi * hz * np.arange(seconds * 16000) / 16000)).astype('<i2').tofile(f'{work}/tone.raw')
-    return f'{work}/tone.raw'
+def tone_file(work, hz, seconds):
+    (8000 * np.sin(2 * np.pi * hz * np.arange(seconds * 16000) / 16000)).astype('<i2').tofile(f'{work}/tone{hz}.raw')
+    return f'{work}/tone{hz}.raw'
 
 
-def stress(work, exe, mode):
-    with stopping(rig('feed', tone_file(work, 1000), 16000, 1, until_stopped=True)):
-        time.sleep(1)
-        wine(exe, mode, timeout=3600)
+def tones(x, *hz):
+    """Which of the tones (whole periods in a second) stand out of x's spectrum."""
+    spectrum = np.abs(np.fft.rfft(x[:len(x) // 16000 * 16000].reshape(-1, 16000), axis=1)).sum(axis=0)
+    return [f for f in hz if len(x) >= 16000 and spectrum[f] > 20 * np.median(spectrum)]
 
 
 # The sound server is killed, or its sink and microphone unloaded, for two
-# seconds; then the program's players are recorded and its capture fed, and
-# it says whether its handles came back by themselves.
+# seconds while vocora-host plays 450 Hz and records; once the devices are back
+# the microphone is fed 1 kHz and a new vocora-host plays 700 Hz beside the
+# old one. Each handle must report the loss once and its return, and carry on
+# by itself: the old player heard again, the fed tone in the recording.
 def lost(work, exe, how):
-    marker, raw = f'{work}/back', f'{work}/after.raw'
-    prog = subprocess.Popen([f'{ROOT}/scripts/wine-run.sh', exe, 'lost', windows(marker)], env=ENV,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    with stopping(prog):
-        print(prog.stdout.readline(), end='', flush=True)
-        time.sleep(2)
+    wav, raw = f'{work}/captured.wav', f'{work}/after.raw'
+    host = [f'{ROOT}/scripts/wine-run.sh', exe]
+    old = [subprocess.Popen(host + args, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+           for args in (['play', '--tone', '450', '--seconds', '10'], ['record', windows(wav), '--seconds', '10'])]
+    with stopping(*old):
+        time.sleep(3)
         rig('unplug', 'server' if how == 'restart' else 'devices')
         time.sleep(2)
         rig('plug')
         with stopping(rig('feed', tone_file(work, 1000, 30), 16000, 1, until_stopped=True),
                       rig('record', raw, 16000, 1, until_stopped=True)):
-            open(marker, 'w').close()
-            print(prog.communicate(timeout=60)[0], end='', flush=True)
-    check(prog.returncode == 0, 'the program', 'status 0', prog.returncode)
-    # The last second the program played: the old player's 450 Hz and the new one's 700 Hz
-    # (whole periods in a 20 ms block, so that each is one clean line).
-    x = np.fromfile(raw, '<i2').astype(float)
-    loud = np.flatnonzero(np.abs(x) > 1000)
-    spectrum = np.abs(np.fft.rfft(x[loud[-1] - 16000:loud[-1]])) if len(loud) and loud[-1] > 16000 else np.zeros(8001)
-    heard = [hz for hz in (450, 700) if spectrum[hz] > 20 * np.median(spectrum)]
-    check(heard == [450, 700], 'heard from the player that ran through and the new one', '450 and 700 Hz', heard)
+            wine(exe, 'play', '--tone', '700', '--seconds', '3')
+            said = [p.communicate(timeout=60)[0] for p in old]
+    for p, out, gone, back in zip(old, said, ('has gone silent', 'no capture data'), ('plays again', 'captures again')):
+        print(out, end='', flush=True)
+        check(p.returncode == 0 and out.count(gone) == 1 and out.count(back) == 1, f'{p.args[2]} through the loss',
+              'status 0, the loss and the return reported once',
+              f'status {p.returncode}, {out.count(gone)} loss(es), {out.count(back)} return(s)')
+    heard = tones(np.fromfile(raw, '<i2').astype(float), 450, 700)
+    check(heard == [450, 700], 'heard after the loss', 'the old player\'s 450 and the new one\'s 700 Hz', heard)
+    with wave.open(wav) as w:
+        tail = np.frombuffer(w.readframes(w.getnframes()), '<i2')[-32000:].astype(float)
+    check(tones(tail, 1000) == [1000], 'captured after the loss', 'the fed 1 kHz', tones(tail, 1000))
 
 
 def main(direction, exe, *args):
@@ -237,8 +240,8 @@ def main(direction, exe, *args):
         return 1
     work = tempfile.mkdtemp(prefix=f'e2e-{direction}-', dir=ENV['VOCORA_RIG'])
     try:
-        if direction in ('stress', 'lost'):
-            (stress if direction == 'stress' else lost)(work, exe, *args)
+        if direction == 'lost':
+            lost(work, exe, *args)
         else:
             if direction == 'capture':
                 rate, chans = int(args[0]), int(args[1])
