@@ -183,9 +183,11 @@ def loopback(work, take, exe, *args):
         out = run(exe, 'loopback', '--seconds', '2', *args)
     finally:
         rig('route', 'off')
-    dropouts = re.search(r'dropouts: ([1-9]\d*)', out.stdout)
-    if dropouts:  # the tool fails such a take; here it is the sound server's until every take has one
-        return f'{dropouts.group(1)} dropout(s)'
+    # The tool fails such a take; here it is the sound server's until every take has one. A stream
+    # it stalled for a second shows as the library reopening the device.
+    void = re.search(r'dropouts: [1-9]\d*|no capture data for \d+ ms|has gone silent', out.stdout)
+    if void:
+        return void.group(0)
     latency = re.search(r'round-trip latency: ([\d.]+) ms', out.stdout)
     check(out.returncode == 0 and latency is not None and 0 < float(latency.group(1)) < 1000, 'the round trip',
           'status 0, found, under 1 s', f'status {out.returncode}, {latency and latency.group(1)} ms')
@@ -261,7 +263,7 @@ def main(direction, exe, *args):
             rig({'capture': 'microphone', 'play': 'output'}[direction])
     if failed:
         print(f'recordings kept in {work}')
-        if args[0] == 'dsound':
+        if args[:1] == ('dsound',):
             print("RIG BROKEN: the platform's own DirectSound is not heard whole through the sound server")
         return 1
     shutil.rmtree(work)

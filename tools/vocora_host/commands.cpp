@@ -16,8 +16,10 @@ namespace {
 constexpr double kdPi = 3.14159265358979323846;
 // -6 dBFS: loud enough to find in a recording, far from clipping.
 constexpr double kdToneAmplitude = 16384.0;
-// A capture that delivers nothing for this long has stopped.
-constexpr double kdCaptureStallSeconds = 3.0;
+// A capture that delivers nothing for this long has stopped. The library
+// reopens a device that went away within a second or two of its return, so
+// a device unplugged and plugged in again is ridden out.
+constexpr double kdCaptureStallSeconds = 10.0;
 
 // The version block of the vocora.dll this process loaded.
 std::string DllVersion()

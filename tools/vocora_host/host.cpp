@@ -27,8 +27,9 @@ BOOL WINAPI OnConsoleCtrl(DWORD ulCtrlType)
 // ride out a late wake-up, little enough to keep the latency down.
 constexpr double kdLeadSeconds = 0.060;
 // The deepest queue a player has is 128 blocks (waveOut); a block refused
-// this much longer than that has met a player that stopped taking audio.
-constexpr double kdStallSeconds = 3.0;
+// this much longer than that has met a player that stopped taking audio (a
+// device that goes away and comes back within it is ridden out, as in record).
+constexpr double kdStallSeconds = 10.0;
 constexpr uint32_t kulDeepestQueue = 128;
 // What the device still holds after the last block was handed over.
 constexpr double kdTailSeconds = 0.300;
