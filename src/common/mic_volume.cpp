@@ -1,5 +1,8 @@
 // The system microphone level through the winmm mixer of input device 0.
 #include "common/func_macros.h"
+
+#include <mutex>
+
 #include "common/platform.h"
 #include "log/log.h"
 #include "vocora.h"
@@ -10,6 +13,9 @@ namespace {
 // mixer call fails; the control identifier is meaningful only while open.
 HMIXER sm_hMixer = nullptr;
 uint32_t sm_ulMicVolumeControlID = 0;
+// Every capture handle, on any thread, shares the one mixer; a host's log
+// callback may come back in from the thread that holds it.
+std::recursive_mutex sm_mtxMixer;
 
 constexpr uint32_t kulVolumeScale = 257;  // 255 * 257 = 65535
 
@@ -143,6 +149,7 @@ uint32_t GetLineInfo()
 
 uint32_t GetMicVolume(uint32_t* pulVolume)
 {
+    std::lock_guard<std::recursive_mutex> oLock(sm_mtxMixer);
     if (sm_hMixer == nullptr) {
         const uint32_t ulResult = GetLineInfo();
         if (ulResult != VOCORA_OK) {
@@ -170,6 +177,7 @@ uint32_t GetMicVolume(uint32_t* pulVolume)
 
 uint32_t SetMicVolume(uint32_t ulVolume)
 {
+    std::lock_guard<std::recursive_mutex> oLock(sm_mtxMixer);
     if (sm_hMixer == nullptr) {
         const uint32_t ulResult = GetLineInfo();
         if (ulResult != VOCORA_OK) {
@@ -198,6 +206,7 @@ uint32_t SetMicVolume(uint32_t ulVolume)
 
 uint32_t CloseMixer()
 {
+    std::lock_guard<std::recursive_mutex> oLock(sm_mtxMixer);
     if (sm_hMixer != nullptr && !CloseMixerHandle()) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "CloseMixer",
                    "Audio_GetMicVolume fail, close waveform-audio input device handle by Windows API failed.");

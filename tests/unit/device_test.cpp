@@ -621,7 +621,19 @@ TEST(MicrophoneLevel, FirstMicrophoneOrLineInAndTheScale)
     EXPECT_EQ(lVolume, 0);
     EXPECT_EQ(SetMicVolume(255), 0u);
     EXPECT_EQ(oWorld.oPlatform.ulMixerValue, 65535u);
-    CloseMixer();
+    // From two threads at once: one mixer open at a time, each closed once.
+    oWorld.TakeErrors();
+    const auto fnLevels = [] {
+        for (uint32_t i = 0, ulVolume = 0; i < 20; ++i) {
+            GetMicVolume(&ulVolume);
+            CloseMixer();
+        }
+    };
+    std::thread oOther(fnLevels);
+    fnLevels();
+    oOther.join();
+    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre());
+    EXPECT_EQ(oWorld.Unreleased(), "");
     oWorld.oPlatform.vecMixerSources = {MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC};
     oWorld.TakeErrors();
     EXPECT_EQ(SetMicVolume(0), VOCORA_CAP_ERR_NO_INPUT_DEVICE);

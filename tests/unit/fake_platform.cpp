@@ -16,7 +16,6 @@ extern "C" {
 CFakePlatform* CFakePlatform::sm_pCurrent = nullptr;
 
 namespace {
-const HMIXER khMixer = reinterpret_cast<HMIXER>(uintptr_t{0x313});
 const HMODULE khDirectSound = reinterpret_cast<HMODULE>(uintptr_t{0x5D0});
 constexpr UINT kulTimerId = 7;
 constexpr DWORD kulVolumeControl = 0xC7;
@@ -133,11 +132,13 @@ struct PlatformFakes {
         return Fault("waveOutClose") ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
     }
 
+    // Each open is a handle of its own, which only works until it is closed.
     static MMRESULT WINAPI MixerOpen(LPHMIXER ph, UINT, DWORD_PTR, DWORD_PTR, DWORD)
     {
-        return Fault("mixerOpen") ? MMSYSERR_BADDEVICEID : (*ph = Held(khMixer), MMSYSERR_NOERROR);
+        static std::atomic<uintptr_t> sm_ulOpened{0x313};
+        return Fault("mixerOpen") ? MMSYSERR_BADDEVICEID : (*ph = Held(reinterpret_cast<HMIXER>(++sm_ulOpened)), 0);
     }
-    static MMRESULT WINAPI MixerClose(HMIXER h) { return F().Give(h), Fault("mixerClose") ? MMSYSERR_INVALHANDLE : 0; }
+    static MMRESULT WINAPI MixerClose(HMIXER h) { return !F().Give(h) || Fault("mixerClose") ? MMSYSERR_INVALHANDLE : 0; }
     static MMRESULT WINAPI MixerGetDevCapsW(UINT_PTR, LPMIXERCAPSW, UINT)
     {
         return Fault("mixerGetDevCapsW") ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR;
@@ -166,20 +167,22 @@ struct PlatformFakes {
         return Fault("mixerGetLineControlsW") ? MIXERR_INVALCONTROL : MMSYSERR_NOERROR;
     }
     // One channel of one unsigned value, of the control the line query found.
-    static DWORD* Value(LPMIXERCONTROLDETAILS pst, const char* pszSite)
+    static DWORD* Value(HMIXEROBJ h, LPMIXERCONTROLDETAILS pst, const char* pszSite)
     {
-        const bool bBad = pst->dwControlID != kulVolumeControl || pst->cChannels != 1 || pst->cMultipleItems != 0 ||
-                          pst->cbDetails != sizeof(MIXERCONTROLDETAILS_UNSIGNED);
+        const bool bBad = !F().Holds(h) || pst->dwControlID != kulVolumeControl || pst->cChannels != 1 ||
+                          pst->cMultipleItems != 0 || pst->cbDetails != sizeof(MIXERCONTROLDETAILS_UNSIGNED);
         return bBad || Fault(pszSite) ? nullptr : &static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(pst->paDetails)->dwValue;
     }
-    static MMRESULT WINAPI MixerGetControlDetailsW(HMIXEROBJ, LPMIXERCONTROLDETAILS pst, DWORD)
+    // A read takes a moment: a close on another thread meanwhile makes it fail.
+    static MMRESULT WINAPI MixerGetControlDetailsW(HMIXEROBJ h, LPMIXERCONTROLDETAILS pst, DWORD)
     {
-        DWORD* pul = Value(pst, "mixerGetControlDetailsW");
+        ::Sleep(1);
+        DWORD* pul = Value(h, pst, "mixerGetControlDetailsW");
         return pul == nullptr ? MIXERR_INVALCONTROL : (*pul = F().ulMixerValue, MMSYSERR_NOERROR);
     }
-    static MMRESULT WINAPI MixerSetControlDetails(HMIXEROBJ, LPMIXERCONTROLDETAILS pst, DWORD)
+    static MMRESULT WINAPI MixerSetControlDetails(HMIXEROBJ h, LPMIXERCONTROLDETAILS pst, DWORD)
     {
-        DWORD* pul = Value(pst, "mixerSetControlDetails");
+        DWORD* pul = Value(h, pst, "mixerSetControlDetails");
         return pul == nullptr ? MIXERR_INVALCONTROL : (F().ulMixerValue = *pul, MMSYSERR_NOERROR);
     }
 
@@ -290,6 +293,12 @@ bool CFakePlatform::Count(const void* p, int iDelta)
 {
     std::lock_guard<std::recursive_mutex> oLock(mtx);
     return iDelta > 0 ? m_setHeld.insert(p).second : m_setHeld.erase(p) != 0;
+}
+
+bool CFakePlatform::Holds(const void* p) const
+{
+    std::lock_guard<std::recursive_mutex> oLock(mtx);
+    return m_setHeld.count(p) != 0;
 }
 
 void CFakePlatform::Count(const std::string& str, int iDelta)

@@ -43,6 +43,7 @@ public:
     std::string Outstanding() const;
     void Take(const void* p) { Count(p, 1); }
     bool Give(const void* p) { return Count(p, -1); }
+    bool Holds(const void* p) const;
     void Take(const std::string& str) { Count(str, 1); }
     void Give(const std::string& str) { Count(str, -1); }
     void* TaskMemory(size_t ulBytes);  // for the library to free
