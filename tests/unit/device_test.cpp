@@ -159,6 +159,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         {kCapture, {48000, 2, 16, 0}, 0, 16 * 16384, ""},
         {kCapture, {16000, 1, 16, 1001}, 0, 16 * 1001, ""},
         {kCapture, {23000, 1, 16, 0}, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
+        {kCapture, {500, 1, 16, 0}, 0, 16 * 2, ""},        // under a frame a millisecond: one frame
         {kCapture, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
         {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
         {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
