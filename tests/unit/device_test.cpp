@@ -96,6 +96,7 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
                                             std::pair{"SetCooperativeLevel", VOCORA_PLAY_ERR_COOPERATIVE_LEVEL}}) {
         oWorld.oPlatform.FailSite(pszSite);
         EXPECT_EQ(DirectSoundInit(), ulResult) << pszSite;
+        EXPECT_EQ(oWorld.oDirectSound.References(), 0) << "let go at once";
     }
 }
 
@@ -299,7 +300,7 @@ TEST(LostDevice, APlayerReopensThroughANewDeviceObject)
 TEST(LostDevice, CapturesReopenAndWaitForADevice)
 {
     CWorld oWorld;
-    Vocora_Init();
+    EXPECT_EQ(Vocora_Init() + Vocora_Init(), 0u) << "twice";
     oWorld.TakeErrors();
     MockCaptureBuffer& oBuffer = oWorld.oCapture.oBuffer;
     VocoraCaptureHandle h = nullptr;
@@ -553,6 +554,11 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oEngine.Uninit();
         EXPECT_EQ(oEngine.IsDeviceChanged(), 1u);
     }
+    CAecMicArrayCapture oRenderOnly;
+    oRenderOnly.EnumDevices();
+    oRenderOnly.SetRenderDeviceIndex(0);
+    EXPECT_EQ(oRenderOnly.Init(1, 16000, 16, 0), 0u);
+    EXPECT_EQ(oWorld.oDsp.mapProperties.at(4).lVal, 0xFFFF) << "render 0, the default capture";
     AecEndpointInfo astRecords[2];
     EXPECT_EQ(ListEndpoints(eRender, 1, astRecords), S_OK);
     EXPECT_FALSE(astRecords[0].bMicArray) << "a jack that cannot be read is no array";
@@ -808,6 +814,7 @@ TEST(MediaBuffer, LengthsAndReferences)
     CStaticMediaBuffer oStatic;
     oStatic.SetBuffer(aucData, 8, 3);
     EXPECT_EQ(oStatic.SetLength(9), E_INVALIDARG);
+    EXPECT_EQ(oStatic.SetLength(8), S_OK);
     EXPECT_EQ(oStatic.GetMaxLength(nullptr), E_POINTER);
     void* p = &oStatic;
     EXPECT_EQ(oStatic.QueryInterface(IID_IDirectSound8, &p), E_NOINTERFACE);
