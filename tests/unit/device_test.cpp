@@ -650,6 +650,8 @@ TEST(MicrophoneLevel, FirstMicrophoneOrLineInAndTheScale)
                                                  "Failed, get mic volume line information Failed",
                                                  "mic volume component is not exist.",
                                                  "Failed, get mic volume line information failed"));
+    oWorld.oPlatform.FailSite("mixerGetLineInfoW");
+    EXPECT_EQ(SetMicVolume(0), VOCORA_CAP_ERR_MIXER_LINE);
     EXPECT_EQ(oWorld.Unreleased(), "") << "the mixer closed again";
 }
 
