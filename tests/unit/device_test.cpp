@@ -337,7 +337,7 @@ TEST(WaveOutPlayer, GainsCutsAndFillsItsRing)
     VocoraPlayHandle ah[3] = {};
     for (size_t i = 0; i < 3; ++i) {
         ASSERT_EQ(Vocora_CreatePlayDec(&astParams[i], &ah[i]), 0u);
-        Vocora_SetPlayVolume(ah[i], 200);
+        ASSERT_EQ(Vocora_SetPlayVolume(ah[i], 200), 0u);
     }
     std::vector<uint8_t> vecBlock = {0x00, 0x10, 0x00, 0xF0, 0x00, 0x20, 0x00, 0x01, 0x00, 0x02};
     ASSERT_EQ(Vocora_Play(ah[0], vecBlock.data(), 10), 0u);
@@ -587,6 +587,9 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     EXPECT_EQ(oWorld.oCapture.oBuffer.stFormat.nChannels, 2);
     Vocora_DestoryCaptureDec(hStereo);
     const AudioParam stMono = {16000, 1, 16, 0};
+    oWorld.oEnumerator.avecEndpoints[eRender].clear();
+    EXPECT_EQ(CAecAudioCapture().Init(&stMono), VOCORA_CAP_ERR_NO_OUTPUT_DEVICE);
+    oWorld.oEnumerator.avecEndpoints[eRender] = {&oWorld.oSpeaker};
     VocoraCaptureHandle h = nullptr;
     ASSERT_EQ(Vocora_CreateCaptureDec(&stMono, 0, &h), 0u);
     Received stReceived;
