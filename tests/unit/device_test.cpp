@@ -270,10 +270,12 @@ TEST(LostDevice, APlayerReopensThroughANewDeviceObject)
     CWorld oWorld;
     static VocoraPlayHandle sm_h = nullptr;
     static std::atomic<uint32_t> sm_ulStopped{99};
+    static std::atomic<int> sm_iSleepsAtLoss{0};
     Log_SetLogCallback([](void* p, int32_t l, const char* pszFile, uint32_t ul, const char* pszFunction, const char* psz,
                           va_list va) {
         CLog::Callback(p, l, pszFile, ul, pszFunction, psz, va);
         if (std::strcmp(pszFunction, "CDirectSoundPlay::PlayThread") == 0 && sm_ulStopped == 99) {
+            sm_iSleepsAtLoss = CFakePlatform::Current().aiSleeps[10].load();
             sm_ulStopped = Vocora_PlayStop(sm_h) + Vocora_DestoryPlayDec(sm_h);
         }
     });
@@ -284,6 +286,7 @@ TEST(LostDevice, APlayerReopensThroughANewDeviceObject)
     Vocora_PlayStart(sm_h);
     oBuffer.bStuck = true;
     EXPECT_TRUE(WaitUntil([&] { return oWorld.oDirectSound.iCreated > 1; }, 5000));
+    EXPECT_GE(oWorld.oPlatform.aiSleeps[10] - sm_iSleepsAtLoss, 50) << "half a second before it tries again";
     EXPECT_EQ(oWorld.oDirectSound.lBuffersAtCreate, 0) << "every buffer of the dead object went first";
     oBuffer.bStuck = false;
     EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CDirectSoundPlay::PlayThread the device plays again."); }, 5000));
