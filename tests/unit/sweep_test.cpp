@@ -160,7 +160,7 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
     aulPlayed[2] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640], 320); });
     oRun.Call("Vocora_PlayStart", [&] { return Vocora_PlayStart(h); });
     aulPlayed[3] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[960], 320); });
-    oRun.Call("Vocora_GetPlayVolume", [&] { return Vocora_GetPlayVolume(h, &lVolume); });
+    const uint32_t ulGot = oRun.Call("Vocora_GetPlayVolume", [&] { return Vocora_GetPlayVolume(h, &lVolume); });
     oRun.Call("Vocora_DestoryPlayDec", [&] { return Vocora_DestoryPlayDec(h); });
     oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
     if (Clean(oWorld)) {
@@ -170,6 +170,7 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
         EXPECT_EQ(oWorld.oPlatform.vecWaveOut,
                   (std::vector<std::vector<uint8_t>>{Blocks(1, 320), std::vector<uint8_t>(320, 0x41),
                                                      std::vector<uint8_t>(320, 0x43)}));
+        EXPECT_EQ(ulGot, 0u);
         EXPECT_EQ(lVolume, 128);
         EXPECT_EQ(oWorld.oPlatform.stWaveOutFormat.nBlockAlign, 2);
         EXPECT_EQ(oWorld.oLog.WithFormat("succeed to close waveout device").size(), 2u);
