@@ -61,6 +61,7 @@ void CloseMixerAfterLineFailure()
 
 uint32_t GetLineInfo()
 {
+    std::lock_guard<std::recursive_mutex> oLock(sm_mtxMixer);
     const UINT ulInputDevices = Platform().pfnWaveInGetNumDevs();
     if (ulInputDevices == 0) {
         VOCORA_LOG(VOCORA_LOG_ERROR, "GetLineInfo",
