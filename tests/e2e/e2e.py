@@ -1,8 +1,7 @@
 # Drives one end-to-end sound case through the rig and judges it:
 #
 #   e2e.py play PROGRAM MODE RATE CHANNELS [--fault drop|repeat|zero N]
-#       PROGRAM is vocora-host for the modes directsound, volume, waveout and
-#       fallback (DSOUND.DLL not loaded), rig_probe for dsound (the rig's check)
+#       PROGRAM is vocora-host for the modes directsound, waveout and fallback (DSOUND.DLL not loaded), rig_probe for dsound (the rig's check)
 #   e2e.py capture VOCORA_HOST RATE CHANNELS SECONDS AEC DATALEN [--fault ...]
 #   e2e.py loopback VOCORA_HOST [--waveout]    the output routed into the microphone
 #   e2e.py lost VOCORA_HOST restart|unload     the sound server, or its devices, go and come back
@@ -18,22 +17,13 @@
 # spoiled proves nothing and is taken again, up to three times. --fault drops,
 # repeats or zeroes block N of the signal (or of the recording) on purpose, to
 # show that the judging catches it.
-import contextlib
-import os
-import re
-import shutil
-import subprocess
-import sys
-import tempfile
-import time
-import wave
-
+import contextlib, os, re, shutil, subprocess, sys, tempfile, time, wave  # noqa: E401
 import numpy as np
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-ENV = dict(kv.split('=', 1) for kv in subprocess.run(
-    ['bash', '-c', f'set -a; . {ROOT}/scripts/rig_env.sh; env -0'],
-    check=True, capture_output=True, text=True).stdout.split('\0') if '=' in kv)
+ENV = dict(kv.split('=', 1) for kv in subprocess.run(['bash', '-c', f'set -a; . {ROOT}/scripts/rig_env.sh; env -0'],
+                                                     check=True, capture_output=True, text=True).stdout.split('\0') if '=' in kv)
+RIG, WINE = ['bash', f'{ROOT}/scripts/rig.sh'], [f'{ROOT}/scripts/wine-run.sh']
 failed = []
 
 
@@ -43,46 +33,30 @@ def check(ok, what, expected, measured):
     return ok
 
 
-def run(*args, env=ENV, timeout=60):
-    out = subprocess.run([f'{ROOT}/scripts/wine-run.sh', *args], env=env, capture_output=True, text=True, timeout=timeout)
+def wine(*args, env=ENV):
+    out = subprocess.run(WINE + [*map(str, args)], env=env, capture_output=True, text=True, timeout=60)
     print(out.stdout + out.stderr, end='', flush=True)
     return out
 
 
-def wine(*args, **kw):
-    out = run(*args, **kw)
-    return out.stdout if check(out.returncode == 0, 'the program', 'status 0', out.returncode) else None
+def rig(*args):
+    subprocess.run(RIG + [*map(str, args)], env=ENV, check=True)
 
 
-def windows(path):
-    return 'Z:' + path  # Wine's view of /
-
-
+# Runs the body while the commands run; then SIGTERM and wait, so that parec writes out what it holds.
 @contextlib.contextmanager
-def stopping(*procs):
-    """Runs the body while procs run; then SIGTERM and wait, so that parec writes out what it holds."""
+def running(*cmds, **kw):
+    procs = [subprocess.Popen([*map(str, cmd)], env=ENV, **kw) for cmd in cmds]
     try:
         yield procs
     finally:
         for p in procs:
-            if p:
-                p.terminate()
-                p.wait()
+            p.terminate(), p.wait()
 
 
-def rig(*args, until_stopped=False):
-    """scripts/rig.sh: the rig's devices, and recording from or feeding them until stopped."""
-    cmd = ['bash', f'{ROOT}/scripts/rig.sh', *map(str, args)]
-    return subprocess.Popen(cmd, env=ENV) if until_stopped else subprocess.run(cmd, env=ENV, check=True)
-
-
-def damage(x, block, fault):
-    """x with block n dropped, repeated or zeroed: --fault KIND N."""
-    if not fault:
-        return x
-    kind, n = fault[1], int(fault[2]) * block
-    return {'drop': lambda: np.r_[x[:n], x[n + block:]], 'repeat': lambda: np.r_[x[:n + block], x[n:]],
-            'zero': lambda: np.r_[x[:n], np.zeros_like(x[n:n + block]), x[n + block:]]}[kind]()
+def pcm(path, kind='<u2'):
+    with wave.open(path) as w:
+        return np.frombuffer(w.readframes(w.getnframes()), kind).reshape(-1, w.getnchannels())
 
 
 # Each channel counts frames from 1 on, the second offset by 0x4000.
@@ -90,119 +64,104 @@ def counter(frames, chans):
     return ((1 + np.arange(frames)[:, None] + 0x4000 * np.arange(chans)) & 0xffff).astype('<u2')
 
 
-# What came through, silence trimmed at both ends, must be one unbroken run of
-# the counter: (frames, first value) when it is, and why the take is void when
-# the sound server dropped out; a break of the library's fails. Played at a
-# gain below 1, the counter is scaled back by the gain its first 4000 frames
-# show, and each value may then be two off.
-def unbroken(got, block, scaled=False):
+def damage(x, b, fault):  # fault: () or ('--fault', KIND, N), N counted in blocks of b frames
+    n = int(fault[2]) * b if fault else 0
+    return np.r_[x[:n], {'drop': x[:0], 'repeat': np.r_[x[n:n + b], x[n:n + b]], 'zero': 0 * x[n:n + b]}[fault[1]],
+                 x[n + b:]] if fault else x
+
+
+# Runs up to three takes while each is void: spoiled by the sound server (take(rec) says why).
+def takes(work, take):
+    for n in (1, 2, 3):
+        if not (void := take(f'{work}/take{n}.wav')):
+            return
+        print(f'VOID take {n}: {void}', flush=True)
+    check(False, 'a take the sound server left whole', 'one of 3', 'a gap in every take')
+
+
+# One take of the counter: the rig's recorder or feeder (source) runs around
+# the program cmd, which must report the player want (if any); then the
+# recording rec, silence trimmed at both ends, must be one unbroken run of the
+# counter, whose (frames, first value) whole(run) judges. A break of the
+# library's fails; returns why the take is void when the sound server dropped out.
+def counted(rec, source, wait, block, fault, want, whole, *cmd, env=ENV):
+    with running(RIG + source):
+        time.sleep(wait)
+        out = wine(*cmd, env=env)
+        time.sleep(0.5)
+    if not check(out.returncode == 0, 'the program', 'status 0', out.returncode):
+        return None
+    if want:
+        player = re.search(r'^player: (\w+)', out.stdout, re.M)
+        check(player and player.group(1) == want, 'the player', want, player and player.group(1))
+    got = damage(pcm(rec), block, fault)
     loud = np.flatnonzero(got.any(axis=1))
     if not check(len(loud) > 0, 'the counter came through', 'sound', f'{len(loud)} frames of sound'):
-        return None, None
+        return None
     got = got[loud[0]:loud[-1] + 1].astype(np.int64)
-    if scaled:
-        s = got.astype(np.uint16).view('<i2').astype(float)
-        gain = np.polyfit(np.arange(4000), s[:4000, 0], 1)[0]
-        got = np.round(s / gain).astype(np.int64) & 0xffff
-    first = int(np.median(got[:1000, 0] - np.arange(len(got[:1000])))) if scaled else int(got[0, 0])
-    want = (first + np.arange(len(got))[:, None] + 0x4000 * np.arange(got.shape[1])) & 0xffff
-    bad = np.flatnonzero((np.abs((got - want + 0x8000) % 0x10000 - 0x8000) > 2 * scaled).any(axis=1))
+    ideal = (counter(len(got), got.shape[1]).astype(np.int64) + got[0, 0] - 1) & 0xffff
+    bad = np.flatnonzero((got != ideal).any(axis=1))
     if not len(bad):
-        return (len(got), first), None
+        check(*whole((len(got), int(got[0, 0]))))
+        return None
     at = bad[0]
     zeros = int(np.argmax(got[at:].any(axis=1)))
-    jump = (int(got[at + zeros, 0]) - int(want[at, 0]) + 0x8000) % 0x10000 - 0x8000
-    off = 2 * scaled  # what a scaled value may be off by
-    if (zeros and abs(jump) <= off) or (not zeros and jump > 0 and off < jump % block < block - off):
-        return None, f'at frame {at} {zeros} frames of silence, then the counter moves on by {jump}'
+    jump = (int(got[at + zeros, 0]) - int(ideal[at, 0]) + 0x8000) % 0x10000 - 0x8000
+    if (zeros and jump == 0) or (not zeros and jump > 0 and jump % block):
+        return f'at frame {at} {zeros} frames of silence, then the counter moves on by {jump}'
     check(False, 'the counter unbroken', 'nothing lost, repeated or zeroed',
           f'at frame {at} {zeros} frames of zeros, then a jump of {jump} frames ({jump / block:+.2f} blocks)')
-    return None, None
 
 
-def play(work, take, exe, mode, rate, chans, *fault):
-    rate, chans = int(rate), int(chans)
+def play(work, exe, mode, rate, chans, *fault):
+    rate, chans, signal = int(rate), int(chans), f'{work}/signal.wav'
     x = damage(counter(3 * rate, chans), rate // 50, fault)
-    if mode == 'dsound':
-        x.tofile(f'{work}/signal.raw')
-        args = [mode, str(rate), str(chans), windows(f'{work}/signal.raw')]
-    else:
-        with wave.open(f'{work}/signal.wav', 'wb') as w:
-            w.setnchannels(chans), w.setsampwidth(2), w.setframerate(rate), w.writeframes(x.tobytes())
-        args = ['play', windows(f'{work}/signal.wav')] + {'volume': ['--volume', '128'], 'waveout': ['--waveout']}.get(mode, [])
+    with wave.open(signal, 'wb') as w:
+        w.setnchannels(chans), w.setsampwidth(2), w.setframerate(rate), w.writeframes(x.tobytes())
+    cmd = [exe, 'dsound' if mode == 'dsound' else 'play', 'Z:' + signal] + ['--waveout'] * (mode == 'waveout')
     env = dict(ENV, WINEDLLOVERRIDES='dsound=d;' + ENV['WINEDLLOVERRIDES']) if mode == 'fallback' else ENV
-    raw = f'{work}/take{take}.raw'
-    with stopping(rig('record', raw, rate, chans, until_stopped=True)):
-        time.sleep(0.5)
-        said = wine(exe, *args, env=env)
-        time.sleep(0.5)
-    if said is None:
-        return None
-    if mode != 'dsound':
-        want = 'DirectSound' if mode in ('directsound', 'volume') else 'waveOut'
-        player = re.search(r'^player: (\w+)', said, re.M)
-        check(player and player.group(1) == want, 'the player', want, player and player.group(1))
-    y = np.fromfile(raw, '<u2')
-    y = y[:len(y) // chans * chans].reshape(-1, chans)
-    if mode == 'volume':  # 128 is about 6 dB down on DirectSound
-        loud = y[np.flatnonzero(y.any(axis=1))].view('<i2').astype(float)
-        level = 10 * np.log10((loud ** 2).mean() / (x.view('<i2').astype(float) ** 2).mean()) if len(loud) else -99
-        check(abs(level + 6) <= 1, 'the level at volume 128', '-6 dB within 1 dB', f'{level:.1f} dB')
-    run, void = unbroken(y, rate // 50, mode == 'volume')
-    if run:
-        check(run == (len(x), 1), 'every frame heard once, in order', f'{len(x)} frames from 1',
-              f'{run[0]} frames from {run[1]}')
-    return void
+    want = None if mode == 'dsound' else 'DirectSound' if mode == 'directsound' else 'waveOut'
+    rig('output', rate, chans)
+    takes(work, lambda rec: counted(rec, ['record', rec, rate, chans], 0.5, rate // 50, (), want, lambda run: (
+        run == (len(x), 1), 'every frame heard once, in order', f'{len(x)} frames from 1', f'{run[0]} frames from {run[1]}'),
+        *cmd, env=env))
 
 
-def capture(work, take, exe, rate, chans, seconds, aec, datalen, *fault):
-    rate, chans, datalen = int(rate), int(chans), int(datalen)
-    wav = f'{work}/take{take}.wav'
-    with stopping(rig('feed', f'{work}/feed.raw', rate, chans, until_stopped=True)):
-        time.sleep(1.5)  # capture notifications are late until the feed has run for a moment
-        said = wine(exe, 'record', windows(wav), '--seconds', seconds, '--rate', str(rate), '--channels', str(chans),
-                    '--block', str(datalen), *(['--aec'] if aec == '1' else []))
+def capture(work, exe, rate, chans, seconds, aec, datalen, *fault):
+    rate, chans, datalen, least = int(rate), int(chans), int(datalen), float(seconds) - 1
+    counter(int((least + 5) * rate), chans).tofile(f'{work}/feed.raw')
     # The library's block: 2 x channels x the smallest power of two of frames at least rate / 1000 x 46.
     block = datalen // 2 // chans or 1 << (rate // 1000 * 46 - 1).bit_length()
-    if said is None:
-        return None
-    with wave.open(wav) as w:
-        got = damage(np.frombuffer(w.readframes(w.getnframes()), '<u2').reshape(-1, chans), block, fault)
-    run, void = unbroken(got, block)
-    if run:
-        check(run[0] >= (float(seconds) - 1) * rate, 'the fed counter captured unbroken', f'{float(seconds) - 1} s or more',
-              f'{run[0] / rate:.2f} s')
-    return void
+    rig('microphone', rate, chans)
+    # The feed runs for 1.5 s first: capture notifications are late until it has run for a moment.
+    takes(work, lambda rec: counted(rec, ['feed', f'{work}/feed.raw', rate, chans], 1.5, block, fault, None, lambda run: (
+        run[0] >= least * rate, 'the fed counter captured unbroken', f'{least} s or more', f'{run[0] / rate:.2f} s'),
+        exe, 'record', 'Z:' + rec, '--seconds', seconds, '--rate', rate, '--channels', chans, '--block', datalen,
+        *['--aec'] * (aec == '1')))
 
 
-# The output's monitor goes into the microphone feed for the run; a take in
-# which the sound server dropped out is void, as elsewhere.
-def loopback(work, take, exe, *args):
-    rig('route', 'on')
-    try:
-        out = run(exe, 'loopback', '--seconds', '2', *args)
-    finally:
-        rig('route', 'off')
-    # The tool fails such a take; here it is the sound server's until every take has one. A stream
-    # it stalled for a second shows as the library reopening the device.
-    void = re.search(r'dropouts: [1-9]\d*|no capture data for \d+ ms|has gone silent', out.stdout)
-    if void:
-        return void.group(0)
-    latency = re.search(r'round-trip latency: ([\d.]+) ms', out.stdout)
-    check(out.returncode == 0 and latency is not None and 0 < float(latency.group(1)) < 1000, 'the round trip',
-          'status 0, found, under 1 s', f'status {out.returncode}, {latency and latency.group(1)} ms')
-    return None
+# The output's monitor goes into the microphone feed (main routes it off). The
+# tool fails a take with dropouts; here it is the sound server's until every
+# take has one. A stream it stalled for a second shows as the library
+# reopening the device.
+def loopback(work, exe, *args):
+    def take(rec):
+        rig('route', 'on')
+        out = wine(exe, 'loopback', '--seconds', 2, *args)
+        if void := re.search(r'dropouts: [1-9]\d*|no capture data for \d+ ms|has gone silent', out.stdout):
+            return void.group(0)
+        ms = re.search(r'round-trip latency: ([\d.]+) ms', out.stdout)
+        check(out.returncode == 0 and ms is not None and 0 < float(ms.group(1)) < 1000, 'the round trip',
+              'status 0, found, under 1 s', f'status {out.returncode}, {ms and ms.group(1)} ms')
+    takes(work, take)
 
 
-def tone_file(work, hz, seconds):
-    (8000 * np.sin(2 * np.pi * hz * np.arange(seconds * 16000) / 16000)).astype('<i2').tofile(f'{work}/tone{hz}.raw')
-    return f'{work}/tone{hz}.raw'
-
-
-def tones(x, *hz):
-    """Which of the tones (whole periods in a second) stand out of x's spectrum."""
-    spectrum = np.abs(np.fft.rfft(x[:len(x) // 16000 * 16000].reshape(-1, 16000), axis=1)).sum(axis=0)
-    return [f for f in hz if len(x) >= 16000 and spectrum[f] > 20 * np.median(spectrum)]
+# Which of the tones hz (whole periods in a second) stand out of the recording's spectrum: all of them must.
+def tones(what, expected, x, *hz):
+    x = x.ravel()[:x.size // 16000 * 16000].astype(float)
+    spectrum = np.abs(np.fft.rfft(x.reshape(-1, 16000), axis=1)).sum(axis=0)
+    found = [f for f in hz if len(x) >= 16000 and spectrum[f] > 20 * np.median(spectrum)]
+    check(found == list(hz), what, expected, found)
 
 
 # The sound server is killed, or its sink and microphone unloaded, for two
@@ -211,29 +170,24 @@ def tones(x, *hz):
 # old one. Each handle must report the loss once and its return, and carry on
 # by itself: the old player heard again, the fed tone in the recording.
 def lost(work, exe, how):
-    wav, raw = f'{work}/captured.wav', f'{work}/after.raw'
-    host = [f'{ROOT}/scripts/wine-run.sh', exe]
-    old = [subprocess.Popen(host + args, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-           for args in (['play', '--tone', '450', '--seconds', '10'], ['record', windows(wav), '--seconds', '10'])]
-    with stopping(*old):
+    wav, after, tone = f'{work}/captured.wav', f'{work}/after.wav', f'{work}/tone1000.raw'
+    (8000 * np.sin(2 * np.pi * 1000 * np.arange(30 * 16000) / 16000)).astype('<i2').tofile(tone)
+    with running(WINE + [exe, 'play', '--tone', 450, '--seconds', 10], WINE + [exe, 'record', 'Z:' + wav, '--seconds', 10],
+                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True) as old:
         time.sleep(3)
         rig('unplug', 'server' if how == 'restart' else 'devices')
         time.sleep(2)
         rig('plug')
-        with stopping(rig('feed', tone_file(work, 1000, 30), 16000, 1, until_stopped=True),
-                      rig('record', raw, 16000, 1, until_stopped=True)):
-            wine(exe, 'play', '--tone', '700', '--seconds', '3')
+        with running(RIG + ['feed', tone, 16000, 1], RIG + ['record', after, 16000, 1]):
+            check((new := wine(exe, 'play', '--tone', 700, '--seconds', 3).returncode) == 0, 'the program', 'status 0', new)
             said = [p.communicate(timeout=60)[0] for p in old]
     for p, out, gone, back in zip(old, said, ('has gone silent', 'no capture data'), ('plays again', 'captures again')):
         print(out, end='', flush=True)
         check(p.returncode == 0 and out.count(gone) == 1 and out.count(back) == 1, f'{p.args[2]} through the loss',
               'status 0, the loss and the return reported once',
               f'status {p.returncode}, {out.count(gone)} loss(es), {out.count(back)} return(s)')
-    heard = tones(np.fromfile(raw, '<i2').astype(float), 450, 700)
-    check(heard == [450, 700], 'heard after the loss', 'the old player\'s 450 and the new one\'s 700 Hz', heard)
-    with wave.open(wav) as w:
-        captured = tones(np.frombuffer(w.readframes(w.getnframes()), '<i2')[-32000:].astype(float), 1000)
-    check(captured == [1000], 'captured after the loss', 'the fed 1 kHz', captured)
+    tones('heard after the loss', "the old player's 450 and the new one's 700 Hz", pcm(after, '<i2'), 450, 700)
+    tones('captured after the loss', 'the fed 1 kHz', pcm(wav, '<i2')[-32000:], 1000)
 
 
 def main(direction, exe, *args):
@@ -242,25 +196,9 @@ def main(direction, exe, *args):
         return 1
     work = tempfile.mkdtemp(prefix=f'e2e-{direction}-', dir=ENV['VOCORA_RIG'])
     try:
-        if direction == 'lost':
-            lost(work, exe, *args)
-        else:
-            if direction == 'capture':
-                rate, chans = int(args[0]), int(args[1])
-                counter(int((float(args[2]) + 4) * rate), chans).tofile(f'{work}/feed.raw')
-                rig('microphone', rate, chans)
-            elif direction == 'play':
-                rig('output', args[1], args[2])
-            for take in (1, 2, 3):
-                void = {'play': play, 'capture': capture, 'loopback': loopback}[direction](work, take, exe, *args)
-                if not void:
-                    break
-                print(f'VOID take {take}: {void}', flush=True)
-            else:
-                check(False, 'a take the sound server left whole', 'one of 3', 'a gap in every take')
-    finally:
-        if direction in ('capture', 'play'):
-            rig({'capture': 'microphone', 'play': 'output'}[direction])
+        {'play': play, 'capture': capture, 'loopback': loopback, 'lost': lost}[direction](work, exe, *args)
+    finally:  # the rig's devices as they were
+        rig(*{'play': ['output'], 'capture': ['microphone'], 'loopback': ['route', 'off']}.get(direction, ['plug']))
     if failed:
         print(f'recordings kept in {work}')
         if args[:1] == ('dsound',):

@@ -1,50 +1,41 @@
 // The rig's own checks, without the library:
-//   rig_probe [crash]               a crash under Wine must fail the test that ran it
-//   rig_probe dsound RATE CHANNELS FILE
-//                                   plays a raw 16-bit file through the platform's
-//                                   DirectSound, for e2e.py to hear in the output
+//   rig_probe [crash]         a crash under Wine must fail the test that ran it
+//   rig_probe dsound FILE     plays a 16-bit PCM WAV file through the platform's
+//                             DirectSound, for e2e.py to hear in the output
 #include <windows.h>
 #include <mmsystem.h>
 #include <dsound.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "common/com_ptr.h"
 
-namespace {
-
-int PlayThroughDirectSound(DWORD ulRate, WORD usChannels, const char* pszFile)
+static int PlayThroughDirectSound(const char* pszFile)
 {
-    std::vector<uint8_t> vecPcm;
-    if (FILE* pFile = std::fopen(pszFile, "rb")) {
-        for (int i = std::fgetc(pFile); i != EOF; i = std::fgetc(pFile)) {
-            vecPcm.push_back(static_cast<uint8_t>(i));
-        }
-        std::fclose(pFile);
-    }
-    using PfnCreate = HRESULT(WINAPI*)(LPCGUID, LPDIRECTSOUND8*, LPUNKNOWN);
-    const auto pfnCreate = reinterpret_cast<PfnCreate>(reinterpret_cast<void*>(
+    // A WAV file as e2e.py writes it: the format record from byte 20, the samples from byte 44. One too
+    // short leaves no samples, and fails.
+    std::ifstream oFile(pszFile, std::ios::binary);
+    WAVEFORMATEX stFormat = {};
+    oFile.seekg(20).read(reinterpret_cast<char*>(&stFormat), 16).seekg(44);
+    const std::vector<char> vecPcm{std::istreambuf_iterator<char>(oFile), std::istreambuf_iterator<char>()};
+    const auto pfnCreate = reinterpret_cast<decltype(&DirectSoundCreate8)>(reinterpret_cast<void*>(
         GetProcAddress(LoadLibraryA("dsound.dll"), "DirectSoundCreate8")));
-    const auto ulBytes = static_cast<DWORD>(vecPcm.size());
-    WAVEFORMATEX stFormat = {WAVE_FORMAT_PCM, usChannels, ulRate, ulRate * 2u * usChannels,
-                             static_cast<WORD>(2 * usChannels), 16, 0};
-    DSBUFFERDESC stDesc = {sizeof stDesc, DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2, ulBytes, 0, &stFormat, {}};
+    DSBUFFERDESC stDesc = {sizeof stDesc, DSBCAPS_GLOBALFOCUS, static_cast<DWORD>(vecPcm.size()), 0, &stFormat, {}};
     CComPtr<IDirectSound8> pDevice;
     CComPtr<IDirectSoundBuffer> pBuffer;
-    void* pRegion = nullptr;
-    DWORD ulRegion = 0, ulStatus = DSBSTATUS_PLAYING;
-    HRESULT hr = pfnCreate != nullptr && ulBytes != 0 ? pfnCreate(nullptr, pDevice.Put(), nullptr) : E_NOINTERFACE;
+    void* pData = nullptr;
+    DWORD ulData = 0, ulStatus = DSBSTATUS_PLAYING;
+    HRESULT hr = pfnCreate != nullptr && !vecPcm.empty() ? pfnCreate(nullptr, pDevice.Put(), nullptr) : E_NOINTERFACE;
     hr = SUCCEEDED(hr) ? pDevice->SetCooperativeLevel(GetDesktopWindow(), DSSCL_NORMAL) : hr;
     hr = SUCCEEDED(hr) ? pDevice->CreateSoundBuffer(&stDesc, pBuffer.Put(), nullptr) : hr;
-    hr = SUCCEEDED(hr) ? pBuffer->Lock(0, ulBytes, &pRegion, &ulRegion, nullptr, nullptr, 0) : hr;
-    if (SUCCEEDED(hr)) {
-        std::memcpy(pRegion, vecPcm.data(), ulRegion);
+    if (SUCCEEDED(hr) && SUCCEEDED(hr = pBuffer->Lock(0, stDesc.dwBufferBytes, &pData, &ulData, nullptr, nullptr, 0))) {
+        std::memcpy(pData, vecPcm.data(), ulData);
+        hr = pBuffer->Unlock(pData, ulData, nullptr, 0);
     }
-    hr = SUCCEEDED(hr) ? pBuffer->Unlock(pRegion, ulRegion, nullptr, 0) : hr;
     hr = SUCCEEDED(hr) ? pBuffer->Play(0, 0, 0) : hr;
     for (int i = 0; SUCCEEDED(hr) && (ulStatus & DSBSTATUS_PLAYING) != 0 && i < 1000; ++i) {
         Sleep(20);
@@ -52,23 +43,18 @@ int PlayThroughDirectSound(DWORD ulRate, WORD usChannels, const char* pszFile)
     }
     // The device still holds its last periods: releasing it now would cut them.
     Sleep(300);
-    if (FAILED(hr) || (ulStatus & DSBSTATUS_PLAYING) != 0) {
-        std::printf("RIG BROKEN: the platform's DirectSound did not play %s (0x%08lx)\n", pszFile, hr);
-        return 1;
-    }
-    return 0;
+    const bool bPlayed = SUCCEEDED(hr) && (ulStatus & DSBSTATUS_PLAYING) == 0;
+    std::printf("%s %s (0x%08lx)\n", bPlayed ? "played" : "RIG BROKEN: DirectSound did not play", pszFile, hr);
+    return bPlayed ? 0 : 1;
 }
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 5 && std::strcmp(argv[1], "dsound") == 0) {
-        return PlayThroughDirectSound(std::strtoul(argv[2], nullptr, 10), static_cast<WORD>(std::atoi(argv[3])), argv[4]);
+    if (argc == 3 && std::strcmp(argv[1], "dsound") == 0) {
+        return PlayThroughDirectSound(argv[2]);
     }
     if (argc > 1 && std::strcmp(argv[1], "crash") == 0) {
-        volatile int* piNowhere = nullptr;
-        *piNowhere = 1;
+        *static_cast<volatile int*>(nullptr) = 1;
     }
     std::puts("no crash");
     return 0;
