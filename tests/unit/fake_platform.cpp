@@ -26,10 +26,7 @@ struct PlatformFakes {
     static CFakePlatform& F() { return CFakePlatform::Current(); }
     static bool Fault(const char* pszSite) { return CFakePlatform::Fault(pszSite); }
     template <class T>
-    static T Held(T h)
-    {
-        return F().Take(reinterpret_cast<const void*>(h)), h;
-    }
+    static T Held(T h) { return F().Take(reinterpret_cast<const void*>(h)), h; }
 
     static void* Malloc(size_t ulSize) { return Fault("malloc") ? nullptr : Held(std::malloc(ulSize)); }
     static void Free(void* p)
@@ -343,10 +340,7 @@ void CFakePlatform::FireTimer()
     }
 }
 
-void* CFakePlatform::TaskMemory(size_t ulBytes)
-{
-    return PlatformFakes::Held(::CoTaskMemAlloc(ulBytes));
-}
+void* CFakePlatform::TaskMemory(size_t ulBytes) { return PlatformFakes::Held(::CoTaskMemAlloc(ulBytes)); }
 
 wchar_t* CFakePlatform::TaskText(const wchar_t* pwszText)
 {

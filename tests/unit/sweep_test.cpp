@@ -173,7 +173,7 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
         EXPECT_EQ(ulGot, 0u);
         EXPECT_EQ(lVolume, 128);
         EXPECT_EQ(oWorld.oPlatform.stWaveOutFormat.nBlockAlign, 2);
-        EXPECT_EQ(oWorld.oLog.WithFormat("succeed to close waveout device").size(), 2u);
+        EXPECT_EQ(oWorld.Logged("succeed to close waveout device"), 2);
     }
 }
 

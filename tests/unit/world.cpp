@@ -26,19 +26,10 @@ void VOCORA_CALL CLog::Callback(void*, int32_t lLevel, const char* pszFile, uint
     sm_vecLog.push_back({lLevel, pszFile, pszFunction, pszFormat, szText});
 }
 
-std::vector<LogRecord> CLog::Records() const
+std::vector<LogRecord> CLog::Records()
 {
     std::lock_guard<std::mutex> oLock(sm_mtxLog);
     return sm_vecLog;
-}
-
-std::vector<LogRecord> CLog::WithFormat(const std::string& strFormat) const
-{
-    std::vector<LogRecord> vecRecords = Records();
-    vecRecords.erase(std::remove_if(vecRecords.begin(), vecRecords.end(),
-                                    [&](const LogRecord& st) { return st.strFormat != strFormat; }),
-                     vecRecords.end());
-    return vecRecords;
 }
 
 void CLog::Clear()
@@ -49,7 +40,7 @@ void CLog::Clear()
 
 CWorld::CWorld(WorldOptions stOptions)
 {
-    oLog.Clear();
+    CLog::Clear();
     Log_SetLogCallback(&CLog::Callback);
     Log_SetLogLevel(VOCORA_LOG_INFO);
     sm_bUseDirectSoundPlay = sm_bUseAecCapture = sm_bForceUseWaveout = 0;
@@ -105,7 +96,7 @@ std::string CWorld::Unreleased() const
 
 std::vector<std::string> CWorld::TakeErrors(bool bTexts)
 {
-    const std::vector<LogRecord> vecRecords = oLog.Records();
+    const std::vector<LogRecord> vecRecords = CLog::Records();
     std::vector<std::string> vecErrors;
     for (size_t i = m_ulSeen; i < vecRecords.size(); ++i) {
         if (vecRecords[i].lLevel == VOCORA_LOG_ERROR) {
@@ -116,9 +107,10 @@ std::vector<std::string> CWorld::TakeErrors(bool bTexts)
     return vecErrors;
 }
 
-bool CWorld::Logged(const std::string& strFormat) const
+int CWorld::Logged(const std::string& strFormat) const
 {
-    return !oLog.WithFormat(strFormat).empty();
+    const std::vector<LogRecord> vec = CLog::Records();
+    return static_cast<int>(std::count_if(vec.begin(), vec.end(), [&](auto& st) { return st.strFormat == strFormat; }));
 }
 
 bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)
