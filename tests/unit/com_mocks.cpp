@@ -139,7 +139,9 @@ MockCaptureBuffer::MockCaptureBuffer()
 MockDirectSoundCapture::MockDirectSoundCapture()
 {
     ON_CALL(*this, CreateCaptureBuffer).WillByDefault(Fallible("CreateCaptureBuffer", DSERR_ALLOCATED,
-        [this](LPCDSCBUFFERDESC pst, LPDIRECTSOUNDCAPTUREBUFFER* pp, LPUNKNOWN) { return CreateBuffer(oBuffer, pst, pp); }));
+        [this](LPCDSCBUFFERDESC pst, LPDIRECTSOUNDCAPTUREBUFFER* pp, LPUNKNOWN) {
+            return oBuffer.ulReadPos = 0, CreateBuffer(oBuffer, pst, pp);  // a new buffer starts at its beginning
+        }));
 }
 
 HRESULT WINAPI MockDirectSoundCapture::Create8(LPCGUID pstDevice, LPDIRECTSOUNDCAPTURE8* pp, LPUNKNOWN)

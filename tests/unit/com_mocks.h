@@ -14,6 +14,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <string>
@@ -31,35 +32,21 @@ class CComMock : public TFirst, public TMore... {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        *ppv = nullptr;
-        for (const auto& [stIid, p] : m_vecAnswers) {
-            if (stIid == riid && !CFakePlatform::Fault("QueryInterface")) {
-                *ppv = p;
-                AddRef();
-                return S_OK;
-            }
-        }
-        return E_NOINTERFACE;
+        const auto it = std::find_if(m_vecAnswers.begin(), m_vecAnswers.end(), [&](auto& st) { return st.first == riid; });
+        *ppv = it != m_vecAnswers.end() && !CFakePlatform::Fault("QueryInterface") ? (AddRef(), it->second) : nullptr;
+        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_lRefs); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_lRefs); }
     long References() const { return m_lRefs; }
     // Hands the object out through an out-parameter, with a reference.
     template <class T>
-    HRESULT Give(T** pp)
-    {
-        AddRef();
-        *pp = static_cast<T*>(this);
-        return S_OK;
-    }
+    HRESULT Give(T** pp) { return AddRef(), *pp = static_cast<T*>(this), S_OK; }
 
 protected:
     CComMock() { Answer<TFirst>(IID_IUnknown); }
     template <class T>
-    void Answer(REFIID riid)
-    {
-        m_vecAnswers.emplace_back(riid, static_cast<T*>(this));
-    }
+    void Answer(REFIID riid) { m_vecAnswers.emplace_back(riid, static_cast<T*>(this)); }
 
 private:
     std::atomic<long> m_lRefs{0};

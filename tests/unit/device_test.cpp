@@ -12,7 +12,6 @@
 
 #include "aec/aceaudiocapture.h"
 #include "aec/endpoint_lookup.h"
-#include "aec/media_buffer.h"
 #include "common/func_macros.h"
 #include "directsound/directsoundcapture.h"
 #include "directsound/directsoundplay.h"
@@ -28,6 +27,7 @@ using ::testing::_;
 using ::testing::DoAll;
 using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::InSequence;
 using ::testing::Return;
 using ::testing::SetArgPointee;
@@ -107,19 +107,11 @@ TEST(DirectSoundPlayer, VolumeMapsToAttenuationAndReadsBack)
         EXPECT_EQ(lAttenuation, lExpected) << ulVolume;
     }
     int32_t lVolume = -1;
-    for (uint32_t ulVolume = 1; ulVolume <= 255; ++ulVolume) {
+    for (uint32_t ulVolume = 0; ulVolume <= 255; ++ulVolume) {
         Vocora_SetPlayVolume(h, ulVolume);
         Vocora_GetPlayVolume(h, &lVolume);
         EXPECT_EQ(lVolume, static_cast<int32_t>(ulVolume));
     }
-    for (const auto& [lSet, lExpected] : std::vector<std::pair<LONG, int32_t>>{{-100, 227}, {-600, 127}, {-4814, 0}}) {
-        oWorld.oDirectSound.oBuffer.lVolume = lSet;
-        Vocora_GetPlayVolume(h, &lVolume);
-        EXPECT_EQ(lVolume, lExpected) << lSet;
-    }
-    oWorld.oPlatform.FailSite("GetVolume");
-    EXPECT_EQ(Vocora_GetPlayVolume(h, &lVolume), VOCORA_PLAY_ERR_GET_VOLUME);
-    EXPECT_EQ(lVolume, 0) << "written all the same";
     Vocora_DestoryPlayDec(h);
 }
 
@@ -194,16 +186,31 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
 
 // ---- Worker threads ------------------------------------------------------------
 
+VocoraPlayHandle sm_hReported = nullptr;
+
+// A host that stops and destroys the player from the log callback that reports
+// its loss: the play thread would wait for itself, so both must be refused.
+void VOCORA_CALL StopOnLoss(void* p, int32_t l, const char* pszFile, uint32_t ul, const char* pszFunction,
+                            const char* psz, va_list va)
+{
+    CLog::Callback(p, l, pszFile, ul, pszFunction, psz, va);
+    if (std::strstr(psz, "gone silent") != nullptr) {
+        Vocora_PlayStop(sm_hReported), Vocora_DestoryPlayDec(sm_hReported);
+    }
+}
+
 // A fault in the play or capture thread is reported once, with the step that
 // met it, and the thread goes on: with the next block, or once the device is
-// open again; only a capture without input devices waits for them. The handle
-// is destroyed cleanly.
+// open again; only a capture without input devices waits for them. A device
+// that stops ("stuck") is reported once and opened anew through a device
+// object of its own, every buffer of the old one gone first. The handle is
+// destroyed cleanly.
 TEST(Workers, FaultsAreReported)
 {
     struct Case {
         bool bCapture;
         const char* pszSite;
-        std::vector<std::string> vecErrors;  // as logged
+        std::vector<::testing::Matcher<std::string>> vecErrors;  // as logged
         bool bGoesOn;
     };
     const Case astCases[] = {
@@ -215,14 +222,19 @@ TEST(Workers, FaultsAreReported)
                          "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x20000006]."}, true},
         {false, "Unlock", {"CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x88780032], ErrorMsg:Invalid call for the current state.",
                            "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x20000007]."}, true},
+        {false, "stuck", {"CDirectSoundPlay::PlayThread Failed, the device has gone silent, reopening it.",
+                          "Failed, PlayStop from the handle's own thread, Error:[0x2].",
+                          "Failed, DestoryDec from the handle's own thread, Error:[0x2]."}, true},
         {true, "waveInGetNumDevs", {"CaptureThread Failed, ulWaveinDevNums not Exist."}, false},
         {true, "Lock", {"CaptureThread Failed, Lock buffer Fail, System Error:[-2005401550], ErrorMsg:Invalid call for the current state."}, true},
         {true, "Unlock", {"CaptureThread Fail, unLock Buffer Fail, System Error:[-2005401550], ErrorMsg:Invalid call for the current state."}, true},
         {true, "WaitForSingleObject", {}, true},
         {true, "GetCurrentPosition", {}, true},
+        {true, "stuck", {::testing::StartsWith("CaptureThread Failed, no capture data for ")}, true},
     };
     for (const Case& stCase : astCases) {
         CWorld oWorld;
+        Log_SetLogCallback(&StopOnLoss);
         Vocora_Init();
         void* h = nullptr;
         Received stReceived;
@@ -232,96 +244,33 @@ TEST(Workers, FaultsAreReported)
             WaitUntil([&] { return stReceived.iCalls > 0; });
         } else {
             ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, reinterpret_cast<VocoraPlayHandle*>(&h)), 0u);
-            Vocora_PlayStart(static_cast<VocoraPlayHandle>(h));
+            Vocora_PlayStart(sm_hReported = static_cast<VocoraPlayHandle>(h));
         }
         oWorld.TakeErrors();
-        oWorld.oDirectSound.oBuffer.bPlaying = false;  // the device stopped: the thread starts it again
-        oWorld.oPlatform.FailSite(stCase.pszSite);
-        oWorld.strWhen = stCase.pszSite;
         MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
+        oBuffer.bPlaying = false;  // the device stopped: the thread starts it again
+        oWorld.strWhen = stCase.pszSite;
+        if (std::strcmp(stCase.pszSite, "stuck") == 0) {
+            std::atomic<int>& iCreated = stCase.bCapture ? oWorld.oCapture.iCreated : oWorld.oDirectSound.iCreated;
+            oBuffer.bStuck = oWorld.oCapture.oBuffer.bStuck = true;
+            EXPECT_TRUE(WaitUntil([&] { return iCreated > 1; }, 5000)) << "opened anew";
+            oBuffer.bStuck = oWorld.oCapture.oBuffer.bStuck = false;
+            EXPECT_EQ(oWorld.oDirectSound.lBuffersAtCreate, 0) << "every buffer of the old object went first";
+        } else {
+            oWorld.oPlatform.FailSite(stCase.pszSite);
+            EXPECT_TRUE(WaitUntil([&] { return oWorld.oPlatform.Injected() != ""; })) << stCase.pszSite;
+        }
         const auto fnProgress = [&] {
             std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
             return stCase.bCapture ? static_cast<size_t>(stReceived.iCalls) : oBuffer.vecPlayed.size();
         };
-        EXPECT_TRUE(WaitUntil([&] { return oWorld.oPlatform.Injected() != ""; })) << stCase.pszSite;
         const size_t ulAtFault = fnProgress();
         EXPECT_EQ(WaitUntil([&] { return fnProgress() > ulAtFault + 2; }, stCase.bGoesOn ? 3000 : 300), stCase.bGoesOn)
             << stCase.pszSite;
-        EXPECT_EQ(oWorld.TakeErrors(true), stCase.vecErrors) << "once each";
+        EXPECT_THAT(oWorld.TakeErrors(true), ElementsAreArray(stCase.vecErrors)) << "once each";
         stCase.bCapture ? Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(h))
                         : Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(h));
     }
-}
-
-// ---- Lost devices --------------------------------------------------------------
-
-// A device that stops playing is reported once (a stop or destroy asked for
-// from the report's log callback, on the play thread, would wait for itself:
-// both are refused at once); every buffer of the dead device object goes
-// before a new object is made, and the player plays again.
-TEST(LostDevice, APlayerReopensThroughANewDeviceObject)
-{
-    CWorld oWorld;
-    static VocoraPlayHandle sm_h = nullptr;
-    static std::atomic<uint32_t> sm_ulStopped{99};
-    static std::atomic<int> sm_iSleepsAtLoss{0};
-    Log_SetLogCallback([](void* p, int32_t l, const char* pszFile, uint32_t ul, const char* pszFunction, const char* psz,
-                          va_list va) {
-        CLog::Callback(p, l, pszFile, ul, pszFunction, psz, va);
-        if (std::strcmp(pszFunction, "CDirectSoundPlay::PlayThread") == 0 && sm_ulStopped == 99) {
-            sm_iSleepsAtLoss = CFakePlatform::Current().aiSleeps[10].load();
-            sm_ulStopped = Vocora_PlayStop(sm_h) + Vocora_DestoryPlayDec(sm_h);
-        }
-    });
-    Vocora_Init();
-    oWorld.TakeErrors();
-    MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
-    ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &sm_h), 0u);
-    Vocora_PlayStart(sm_h);
-    oBuffer.bStuck = true;
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.oDirectSound.iCreated > 1; }, 5000));
-    EXPECT_GE(oWorld.oPlatform.aiSleeps[10] - sm_iSleepsAtLoss, 50) << "half a second before it tries again";
-    EXPECT_EQ(oWorld.oDirectSound.lBuffersAtCreate, 0) << "every buffer of the dead object went first";
-    oBuffer.bStuck = false;
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CDirectSoundPlay::PlayThread the device plays again."); }, 5000));
-    EXPECT_EQ(sm_ulStopped, 2 * VOCORA_ERR_INVALID_ARG) << "both refused";
-    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("CDirectSoundPlay::PlayThread Failed, the device has gone silent, reopening it.",
-                                                 "Failed, %s from the handle's own thread, Error:[0x%x].",
-                                                 "Failed, %s from the handle's own thread, Error:[0x%x]."));
-    Vocora_DestoryPlayDec(sm_h);
-}
-
-// A capture whose device stops delivering says so once, makes its buffer anew
-// from a capture object of its own, and goes on once blocks come again; one
-// that loses every input device waits for one.
-TEST(LostDevice, CapturesReopenAndWaitForADevice)
-{
-    CWorld oWorld;
-    EXPECT_EQ(Vocora_Init() + Vocora_Init(), 0u) << "twice";
-    oWorld.TakeErrors();
-    MockCaptureBuffer& oBuffer = oWorld.oCapture.oBuffer;
-    VocoraCaptureHandle h = nullptr;
-    ASSERT_EQ(Vocora_CreateCaptureDec(&kstVoice, 1, &h), 0u);
-    Received stReceived;
-    Vocora_SetCaptureCallBack(h, &Received::Callback, &stReceived);
-    const auto fnResumes = [&] {
-        const int iCalls = stReceived.iCalls;
-        return WaitUntil([&] { return stReceived.iCalls > iCalls + 2; }, 4000);
-    };
-    oBuffer.bStuck = true;
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CaptureThread Failed, no capture data for %u ms, reopening the device."); }));
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.oCapture.iCreated > 1; })) << "an object of its own";
-    oBuffer.bStuck = false;
-    EXPECT_TRUE(fnResumes());
-    oWorld.oPlatform.ulInputDevices = 0;
-    EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CaptureThread Failed, ulWaveinDevNums not Exist."); }));
-    ::Sleep(50);
-    oWorld.oPlatform.ulInputDevices = 1;
-    EXPECT_TRUE(fnResumes());
-    EXPECT_EQ(oWorld.Logged("CaptureThread the device captures again."), 2);
-    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("CaptureThread Failed, no capture data for %u ms, reopening the device.",
-                                                 "CaptureThread Failed, ulWaveinDevNums not Exist."));
-    Vocora_DestoryCaptureDec(h);
 }
 
 // ---- waveOut player ---------------------------------------------------------------
@@ -330,40 +279,30 @@ TEST(WaveOutPlayer, GainsCutsAndFillsItsRing)
 {
     CWorld oWorld({false});
     Vocora_Init();
-    const AudioParam astParams[] = {{8000, 1, 16, 4}, {8000, 1, 8, 4}, {8000, 1, 16, 0}};
-    VocoraPlayHandle ah[3] = {};
-    for (size_t i = 0; i < 3; ++i) {
-        ASSERT_EQ(Vocora_CreatePlayDec(&astParams[i], &ah[i]), 0u);
-        ASSERT_EQ(Vocora_SetPlayVolume(ah[i], 200), 0u);
-    }
+    const AudioParam stParam = {8000, 1, 16, 4};
+    VocoraPlayHandle h = nullptr;
+    ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
+    ASSERT_EQ(Vocora_SetPlayVolume(h, 200), 0u);
     std::vector<uint8_t> vecBlock = {0x00, 0x10, 0x00, 0xF0, 0x00, 0x20, 0x00, 0x01, 0x00, 0x02};
-    ASSERT_EQ(Vocora_Play(ah[0], vecBlock.data(), 10), 0u);
+    ASSERT_EQ(Vocora_Play(h, vecBlock.data(), 10), 0u);
     EXPECT_THAT(oWorld.oPlatform.vecWaveOut.back(), ElementsAre(0x00, 0x40, 0x00, 0xC0, 0xFF, 0x7F, 0x00, 0x04))
         << "times four, saturated, cut to twice the block";
-    EXPECT_EQ(vecBlock[5], 0x7F) << "in the host's own buffer";
-    ASSERT_EQ(Vocora_Play(ah[1], vecBlock.data(), 4), 0u);
-    EXPECT_THAT(oWorld.oPlatform.vecWaveOut.back(), ElementsAre(0x00, 0x40, 0x00, 0xC0)) << "8-bit: no gain";
-    std::vector<uint8_t> vecLong(300001, 0);
-    ASSERT_EQ(Vocora_Play(ah[2], vecLong.data(), 300001), 0u);
-    EXPECT_EQ(oWorld.oPlatform.vecWaveOut.back().size(), 300000u);
     oWorld.oPlatform.CompleteWaveOut(SIZE_MAX);
     for (const char* pszSite : {"waveOutPrepareHeader", "waveOutWrite"}) {  // the entry is free again
         oWorld.oPlatform.FailSite(pszSite);
-        EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), VOCORA_PLAY_ERR_WRITE);
+        EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 4), VOCORA_PLAY_ERR_WRITE);
     }
     for (int i = 0; i < 128; ++i) {
-        ASSERT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), 0u);
+        ASSERT_EQ(Vocora_Play(h, vecBlock.data(), 4), 0u);
     }
     oWorld.TakeErrors();
-    EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), VOCORA_PLAY_ERR_WRITE) << "all 128 entries queued";
+    EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 4), VOCORA_PLAY_ERR_WRITE) << "all 128 entries queued";
     EXPECT_TRUE(oWorld.TakeErrors().empty());
     oWorld.oPlatform.CompleteWaveOut(1);
-    EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 4), 0u);
-    EXPECT_EQ(Vocora_Play(ah[0], vecBlock.data(), 0), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 4), 0u);
+    EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 0), VOCORA_ERR_INVALID_ARG);
     EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("Invalid parameter to function!"));
-    for (VocoraPlayHandle h : ah) {
-        Vocora_DestoryPlayDec(h);
-    }
+    Vocora_DestoryPlayDec(h);
 }
 
 // A device that stops handing entries back is reported once and replaced by a
@@ -784,27 +723,6 @@ TEST(Library, LoadingQuietsThreadsAndTheFirstHandlePinsIt)
     EXPECT_THAT(oWorld.oPlatform.vecPins,
                 ElementsAre(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN));
     EXPECT_FALSE(oWorld.Logged("the library could not be kept loaded, Error:[%lu]."));
-}
-
-// The DSP's output buffer (what it holds, the echo-cancelling tests read):
-// lengths within its memory, and COM references.
-TEST(MediaBuffer, LengthsAndReferences)
-{
-    CWorld oWorld;
-    uint8_t aucData[8];
-    CStaticMediaBuffer oStatic;
-    oStatic.SetBuffer(aucData, 8, 3);
-    EXPECT_EQ(oStatic.SetLength(9), E_INVALIDARG);
-    EXPECT_EQ(oStatic.SetLength(8), S_OK);
-    EXPECT_EQ(oStatic.GetMaxLength(nullptr), E_POINTER);
-    void* p = &oStatic;
-    EXPECT_EQ(oStatic.QueryInterface(IID_IDirectSound8, &p), E_NOINTERFACE);
-    EXPECT_EQ(p, nullptr);
-    auto* pBase = new (std::nothrow) CBaseMediaBuffer();
-    EXPECT_EQ(pBase->QueryInterface(IID_IMediaBuffer, &p), S_OK);
-    EXPECT_EQ(pBase->AddRef(), 2u);
-    EXPECT_EQ(pBase->Release(), 1u);
-    EXPECT_EQ(pBase->Release(), 0u);
 }
 
 }  // namespace

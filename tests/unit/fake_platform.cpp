@@ -17,7 +17,6 @@ CFakePlatform* CFakePlatform::sm_pCurrent = nullptr;
 
 namespace {
 const HMODULE khDirectSound = reinterpret_cast<HMODULE>(uintptr_t{0x5D0});
-constexpr UINT kulTimerId = 7;
 constexpr DWORD kulVolumeControl = 0xC7;
 }  // namespace
 
@@ -192,11 +191,11 @@ struct PlatformFakes {
         F().strTimerSet = std::to_string(ulDelay) + " " + std::to_string(ulResolution) + " " + std::to_string(ulFlags);
         F().pfnTimer = pfn;
         F().ulTimerUser = ulUser;
-        return F().Take("timers"), kulTimerId;
+        return F().Take("timers"), CFakePlatform::kulTimerId;
     }
     static MMRESULT WINAPI TimeKillEvent(UINT ulId)
     {
-        return F().Give(ulId == kulTimerId ? "timers" : "foreign timers"), F().pfnTimer = nullptr, TIMERR_NOERROR;
+        return F().Give(ulId == CFakePlatform::kulTimerId ? "timers" : "foreign timers"), F().pfnTimer = nullptr, TIMERR_NOERROR;
     }
     static MMRESULT WINAPI TimeBeginPeriod(UINT ulMs) { return F().Take("periods of " + std::to_string(ulMs)), 0; }
     static MMRESULT WINAPI TimeEndPeriod(UINT ulMs) { return F().Give("periods of " + std::to_string(ulMs)), 0; }
@@ -257,12 +256,6 @@ CFakePlatform::CFakePlatform() : m_stApi(PlatformDefaults()), m_ulHostThread(Get
     Platform_Install(&m_stApi);
 }
 
-CFakePlatform::~CFakePlatform()
-{
-    Platform_Install(nullptr);
-    sm_pCurrent = nullptr;
-}
-
 bool CFakePlatform::Fault(const char* pszSite)
 {
     CFakePlatform& o = Current();
@@ -278,30 +271,6 @@ bool CFakePlatform::Fault(const char* pszSite)
         o.m_strInjected = strSite;
     }
     return bFail;
-}
-
-std::string CFakePlatform::Injected() const
-{
-    std::lock_guard<std::recursive_mutex> oLock(mtx);
-    return m_strInjected;
-}
-
-bool CFakePlatform::Count(const void* p, int iDelta)
-{
-    std::lock_guard<std::recursive_mutex> oLock(mtx);
-    return iDelta > 0 ? m_setHeld.insert(p).second : m_setHeld.erase(p) != 0;
-}
-
-bool CFakePlatform::Holds(const void* p) const
-{
-    std::lock_guard<std::recursive_mutex> oLock(mtx);
-    return m_setHeld.count(p) != 0;
-}
-
-void CFakePlatform::Count(const std::string& str, int iDelta)
-{
-    std::lock_guard<std::recursive_mutex> oLock(mtx);
-    m_mapHeld[str] += iDelta;
 }
 
 std::string CFakePlatform::Outstanding() const
@@ -332,15 +301,6 @@ void CFakePlatform::CompleteWaveOut(size_t ulCount)
         reinterpret_cast<WaveOutProc>(ulWaveOutProc)(nullptr, WOM_DONE, 0, reinterpret_cast<DWORD_PTR>(pst), 0);
     }
 }
-
-void CFakePlatform::FireTimer()
-{
-    if (pfnTimer != nullptr) {
-        pfnTimer(kulTimerId, 0, ulTimerUser, 0, 0);
-    }
-}
-
-void* CFakePlatform::TaskMemory(size_t ulBytes) { return PlatformFakes::Held(::CoTaskMemAlloc(ulBytes)); }
 
 wchar_t* CFakePlatform::TaskText(const wchar_t* pwszText)
 {

@@ -18,10 +18,11 @@
 class CFakePlatform {
 public:
     CFakePlatform();
-    ~CFakePlatform();
+    ~CFakePlatform() { Platform_Install(nullptr), sm_pCurrent = nullptr; }
     CFakePlatform(const CFakePlatform&) = delete;
     CFakePlatform& operator=(const CFakePlatform&) = delete;
     static CFakePlatform& Current() { return *sm_pCurrent; }
+    static constexpr UINT kulTimerId = 7;
 
     // True when this call is to fail. Calls on the arming thread are numbered
     // from 1 and call number iHostCall fails; a site armed by name fails at
@@ -36,17 +37,17 @@ public:
         m_iFailTimes = iTimes;
     }
     // "site#n" of the injected fault (n counts that site's host calls), or "".
-    std::string Injected() const;
+    std::string Injected() const { std::lock_guard<std::recursive_mutex> oLock(mtx); return m_strInjected; }
 
     // What is still taken: memory, handles, modules, mixers, timers and their
     // periods, waveOut devices. Empty when everything was given back.
     std::string Outstanding() const;
     void Take(const void* p) { Count(p, 1); }
     bool Give(const void* p) { return Count(p, -1); }
-    bool Holds(const void* p) const;
+    bool Holds(const void* p) const { std::lock_guard<std::recursive_mutex> oLock(mtx); return m_setHeld.count(p) != 0; }
     void Take(const std::string& str) { Count(str, 1); }
     void Give(const std::string& str) { Count(str, -1); }
-    void* TaskMemory(size_t ulBytes);  // for the library to free
+    void* TaskMemory(size_t ulBytes) { void* p = ::CoTaskMemAlloc(ulBytes); return Take(p), p; }  // for the library to free
     static wchar_t* TaskText(const wchar_t* pwszText);
 
     // Devices.
@@ -70,12 +71,12 @@ public:
     std::function<void()> fnBeforeUnload;                 // called as DSOUND.DLL goes
     std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
-    void FireTimer();                                     // one tick, on the calling thread
+    void FireTimer() { pfnTimer != nullptr ? pfnTimer(kulTimerId, 0, ulTimerUser, 0, 0) : void(); }  // one tick, here
     mutable std::recursive_mutex mtx;
 
 private:
-    bool Count(const void* p, int iDelta);
-    void Count(const std::string& str, int iDelta);
+    bool Count(const void* p, int iDelta) { std::lock_guard<std::recursive_mutex> oLock(mtx); return iDelta > 0 ? m_setHeld.insert(p).second : m_setHeld.erase(p) != 0; }
+    void Count(const std::string& str, int iDelta) { std::lock_guard<std::recursive_mutex> oLock(mtx); m_mapHeld[str] += iDelta; }
 
     static CFakePlatform* sm_pCurrent;
     PlatformApi m_stApi;

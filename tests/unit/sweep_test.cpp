@@ -5,6 +5,8 @@
 // each sweep checks what the device did with the host's audio.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "aec/aec_ids.h"
 #include "common/func_macros.h"
 #include "world.h"
@@ -16,24 +18,9 @@ using ::testing::ElementsAreArray;
 const AudioParam kstVoice = {16000, 1, 16, 640};
 const char* const kszNoMicrophone = "AecAudio: The Number of Waveform-audio Input Devices Present in The System is Zero.";
 
-// Prints the outcomes as the list literal, ready to compare with the one in the test.
-std::string Listing(const std::vector<std::string>& vecOutcomes)
-{
-    std::string strOut = "\n";
-    for (const std::string& str : vecOutcomes) {
-        strOut += "        \"" + str + "\",\n";
-    }
-    return strOut;
-}
+#define EXPECT_OUTCOMES(vecActual, ...) EXPECT_THAT(vecActual, ElementsAreArray(std::vector<std::string>{__VA_ARGS__}))
 
-#define EXPECT_OUTCOMES(vecActual, ...)                                              \
-    EXPECT_THAT(vecActual, ElementsAreArray(std::vector<std::string>{__VA_ARGS__})) \
-        << Listing(vecActual)
-
-bool Clean(CWorld& oWorld)
-{
-    return oWorld.oPlatform.Injected().empty();
-}
+bool Clean(CWorld& oWorld) { return oWorld.oPlatform.Injected().empty(); }
 
 std::vector<uint8_t> Blocks(size_t ulBlocks, size_t ulBytes)
 {
@@ -47,12 +34,8 @@ std::vector<uint8_t> Blocks(size_t ulBlocks, size_t ulBytes)
 // Whether every byte follows the one before it, as the fakes record them.
 bool IsCounter(const std::vector<uint8_t>& vec)
 {
-    for (size_t i = 1; i < vec.size(); ++i) {
-        if (vec[i] != static_cast<uint8_t>(vec[i - 1] + 1)) {
-            return false;
-        }
-    }
-    return !vec.empty();
+    const auto fnBreak = [](uint8_t uc, uint8_t ucNext) { return ucNext != static_cast<uint8_t>(uc + 1); };
+    return !vec.empty() && std::adjacent_find(vec.begin(), vec.end(), fnBreak) == vec.end();
 }
 
 // ---- DirectSound playback ---------------------------------------------------

@@ -12,30 +12,13 @@
 #include "log/log.h"
 #include "vocora_manager.h"
 
-namespace {
-std::mutex sm_mtxLog;
-std::vector<LogRecord> sm_vecLog;
-}  // namespace
-
 void VOCORA_CALL CLog::Callback(void*, int32_t lLevel, const char* pszFile, uint32_t, const char* pszFunction,
                                 const char* pszFormat, va_list vaArgs)
 {
     char szText[1024];
     std::vsnprintf(szText, sizeof szText, pszFormat, vaArgs);
-    std::lock_guard<std::mutex> oLock(sm_mtxLog);
-    sm_vecLog.push_back({lLevel, pszFile, pszFunction, pszFormat, szText});
-}
-
-std::vector<LogRecord> CLog::Records()
-{
-    std::lock_guard<std::mutex> oLock(sm_mtxLog);
-    return sm_vecLog;
-}
-
-void CLog::Clear()
-{
-    std::lock_guard<std::mutex> oLock(sm_mtxLog);
-    sm_vecLog.clear();
+    std::lock_guard<std::mutex> oLock(sm_mtx);
+    sm_vec.push_back({lLevel, pszFile, pszFunction, pszFormat, szText});
 }
 
 CWorld::CWorld(WorldOptions stOptions)
@@ -105,12 +88,6 @@ std::vector<std::string> CWorld::TakeErrors(bool bTexts)
     }
     m_ulSeen = vecRecords.size();
     return vecErrors;
-}
-
-int CWorld::Logged(const std::string& strFormat) const
-{
-    const std::vector<LogRecord> vec = CLog::Records();
-    return static_cast<int>(std::count_if(vec.begin(), vec.end(), [&](auto& st) { return st.strFormat == strFormat; }));
 }
 
 bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)

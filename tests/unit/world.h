@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,8 +31,10 @@ struct LogRecord {
 struct CLog {
     static void VOCORA_CALL Callback(void*, int32_t lLevel, const char* pszFile, uint32_t, const char* pszFunction,
                                      const char* pszFormat, va_list vaArgs);
-    static std::vector<LogRecord> Records();
-    static void Clear();
+    static std::vector<LogRecord> Records() { std::lock_guard<std::mutex> oLock(sm_mtx); return sm_vec; }
+    static void Clear() { std::lock_guard<std::mutex> oLock(sm_mtx); sm_vec.clear(); }
+    static inline std::mutex sm_mtx;
+    static inline std::vector<LogRecord> sm_vec;
 };
 
 struct WorldOptions {
@@ -50,7 +54,11 @@ public:
     // Level-2 formats (or texts) logged since the last call, in order.
     std::vector<std::string> TakeErrors(bool bTexts = false);
     // How many records of this format were logged.
-    int Logged(const std::string& strFormat) const;
+    int Logged(const std::string& strFormat) const
+    {
+        const std::vector<LogRecord> vec = CLog::Records();
+        return static_cast<int>(std::count_if(vec.begin(), vec.end(), [&](auto& st) { return st.strFormat == strFormat; }));
+    }
     std::string strWhen = "at the end";  // for the check that everything was given back
 
     CFakePlatform oPlatform;
