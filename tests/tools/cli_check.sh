@@ -14,11 +14,8 @@ expect() {  # STATUS WHAT -- ARGS
     # Windows programs end their lines with CR LF.
     out=$("$wine_run" "$host" "$@" 2>"$errors") && rc=0 || rc=$?
     out=$(printf '%s' "$out" | tr -d '\r') err=$(tr -d '\r' <"$errors")
-    if [ "$rc" != "$want" ] || ! eval "$what"; then
-        printf 'FAIL %s: status %s\n%s\n%s\n' "$*" "$rc" "$out" "$err"; status=1
-    else
-        printf 'ok   %s\n' "$*"
-    fi
+    { [ "$rc" = "$want" ] && eval "$what" && printf 'ok   %s\n' "$*"; } ||
+        { printf 'FAIL %s: status %s\n%s\n%s\n' "$*" "$rc" "$out" "$err"; status=1; }
 }
 for command in "" info play record mic-volume loopback; do
     expect 0 '[[ $out == *"Usage: vocora-host${command:+ $command}"* ]]' -- $command --help
