@@ -23,17 +23,9 @@ BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD ulReason, LPVOID);
 
 namespace {
 
-using ::testing::_;
-using ::testing::DoAll;
-using ::testing::Each;
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::InSequence;
-using ::testing::Return;
-using ::testing::SetArgPointee;
+using namespace ::testing;  // matchers and actions
 
 constexpr const char* kszDataLenZero = "CDirectSoundPlay::Init Failed, Data len is 0.";
-const AudioParam kstVoice = {16000, 1, 16, 640};
 
 // ---- DirectSound player -----------------------------------------------------
 
@@ -160,7 +152,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
                      : Vocora_CreatePlayDec(&stCase.st, reinterpret_cast<VocoraPlayHandle*>(&h));
         const DWORD ulBytes = stCase.eDevice == kCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes
                                                          : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes;
-        SCOPED_TRACE(::testing::Message() << stCase.eDevice << ": " << stCase.st.ulSampleRate << " " << stCase.st.ulChannels
+        SCOPED_TRACE(Message() << stCase.eDevice << ": " << stCase.st.ulSampleRate << " " << stCase.st.ulChannels
                                           << " " << stCase.st.ulBitsPerSample << " " << stCase.st.ulDataLen);
         EXPECT_EQ(ulResult, stCase.ulResult);
         EXPECT_EQ(ulBytes, stCase.ulBufferBytes);
@@ -198,7 +190,7 @@ TEST(Workers, FaultsAreReported)
     struct Case {
         bool bCapture;
         const char* pszSite;
-        std::vector<::testing::Matcher<std::string>> vecErrors;  // as logged
+        std::vector<Matcher<std::string>> vecErrors;  // as logged
         bool bGoesOn;
     };
     const Case astCases[] = {
@@ -218,7 +210,7 @@ TEST(Workers, FaultsAreReported)
         {true, "Unlock", {"CaptureThread Fail, unLock Buffer Fail, System Error:[-2005401550], ErrorMsg:Invalid call for the current state."}, true},
         {true, "WaitForSingleObject", {}, true},
         {true, "GetCurrentPosition", {}, true},
-        {true, "stuck", {::testing::StartsWith("CaptureThread Failed, no capture data for ")}, true},
+        {true, "stuck", {StartsWith("CaptureThread Failed, no capture data for ")}, true},
     };
     for (const Case& stCase : astCases) {
         CWorld oWorld;

@@ -15,7 +15,6 @@ namespace {
 
 using ::testing::ElementsAreArray;
 
-const AudioParam kstVoice = {16000, 1, 16, 640};
 const char* const kszNoMicrophone = "AecAudio: The Number of Waveform-audio Input Devices Present in The System is Zero.";
 
 #define EXPECT_OUTCOMES(vecActual, ...) EXPECT_THAT(vecActual, ElementsAreArray(std::vector<std::string>{__VA_ARGS__}))

@@ -19,6 +19,9 @@
 
 using ::testing::NiceMock;
 
+// Voice: 16 kHz mono, blocks of 20 ms.
+const AudioParam kstVoice = {16000, 1, 16, 640};
+
 struct LogRecord {
     int32_t lLevel;
     std::string strFile;
