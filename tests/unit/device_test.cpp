@@ -152,8 +152,8 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
                      : Vocora_CreatePlayDec(&stCase.st, reinterpret_cast<VocoraPlayHandle*>(&h));
         const DWORD ulBytes = stCase.eDevice == kCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes
                                                          : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes;
-        SCOPED_TRACE(Message() << stCase.eDevice << ": " << stCase.st.ulSampleRate << " " << stCase.st.ulChannels
-                                          << " " << stCase.st.ulBitsPerSample << " " << stCase.st.ulDataLen);
+        SCOPED_TRACE(Message() << stCase.eDevice << ": " << stCase.st.ulSampleRate << " " << stCase.st.ulChannels << " "
+                               << stCase.st.ulBitsPerSample << " " << stCase.st.ulDataLen);
         EXPECT_EQ(ulResult, stCase.ulResult);
         EXPECT_EQ(ulBytes, stCase.ulBufferBytes);
         const std::vector<std::string> vecErrors = oWorld.TakeErrors();
@@ -175,7 +175,8 @@ void VOCORA_CALL StopOnLoss(void* p, int32_t l, const char* pszFile, uint32_t ul
 {
     CLog::Callback(p, l, pszFile, ul, pszFunction, psz, va);
     if (std::strstr(psz, "gone silent") != nullptr) {
-        Vocora_PlayStop(sm_hReported), Vocora_DestoryPlayDec(sm_hReported);
+        Vocora_PlayStop(sm_hReported);
+        Vocora_DestoryPlayDec(sm_hReported);
     }
 }
 
@@ -650,7 +651,7 @@ TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
         EXPECT_TRUE(DllMain(hModule, ulReason, nullptr));
     }
     EXPECT_THAT(oWorld.oPlatform.vecQuietModules, ElementsAre(hModule));
-    Vocora_Init();
+    EXPECT_EQ(Vocora_Init() + Vocora_Init(), 0u) << "twice";
     VocoraPlayHandle hPlay = nullptr;
     VocoraCaptureHandle hCapture = nullptr;
     EXPECT_TRUE(oWorld.oPlatform.vecPins.empty());

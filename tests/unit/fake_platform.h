@@ -18,7 +18,7 @@
 class CFakePlatform {
 public:
     CFakePlatform();
-    ~CFakePlatform() { Platform_Install(nullptr), sm_pCurrent = nullptr; }
+    ~CFakePlatform() { Platform_Install(nullptr); sm_pCurrent = nullptr; }
     CFakePlatform(const CFakePlatform&) = delete;
     CFakePlatform& operator=(const CFakePlatform&) = delete;
     static CFakePlatform& Current() { return *sm_pCurrent; }
@@ -47,7 +47,7 @@ public:
     bool Holds(const void* p) const { std::lock_guard<std::recursive_mutex> oLock(mtx); return m_setHeld.count(p) != 0; }
     void Take(const std::string& str) { Count(str, 1); }
     void Give(const std::string& str) { Count(str, -1); }
-    void* TaskMemory(size_t ulBytes) { void* p = ::CoTaskMemAlloc(ulBytes); return Take(p), p; }  // for the library to free
+    void* TaskMemory(size_t ulBytes) { void* p = ::CoTaskMemAlloc(ulBytes); Take(p); return p; }  // for the library to free
     static wchar_t* TaskText(const wchar_t* pwszText);
 
     // Devices.
@@ -71,7 +71,7 @@ public:
     std::function<void()> fnBeforeUnload;                 // called as DSOUND.DLL goes
     std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
-    void FireTimer() { pfnTimer != nullptr ? pfnTimer(kulTimerId, 0, ulTimerUser, 0, 0) : void(); }  // one tick, here
+    void FireTimer() { if (pfnTimer != nullptr) { pfnTimer(kulTimerId, 0, ulTimerUser, 0, 0); } }  // one tick, here
     mutable std::recursive_mutex mtx;
 
 private:

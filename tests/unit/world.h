@@ -36,6 +36,8 @@ struct CLog {
                                      const char* pszFormat, va_list vaArgs);
     static std::vector<LogRecord> Records() { std::lock_guard<std::mutex> oLock(sm_mtx); return sm_vec; }
     static void Clear() { std::lock_guard<std::mutex> oLock(sm_mtx); sm_vec.clear(); }
+
+private:
     static inline std::mutex sm_mtx;
     static inline std::vector<LogRecord> sm_vec;
 };
