@@ -225,7 +225,8 @@ TEST(Workers, FaultsAreReported)
             WaitUntil([&] { return stReceived.iCalls > 0; });
         } else {
             ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, reinterpret_cast<VocoraPlayHandle*>(&h)), 0u);
-            Vocora_PlayStart(sm_hReported = static_cast<VocoraPlayHandle>(h));
+            sm_hReported = static_cast<VocoraPlayHandle>(h);
+            Vocora_PlayStart(sm_hReported);
         }
         oWorld.TakeErrors();
         MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
@@ -233,9 +234,10 @@ TEST(Workers, FaultsAreReported)
         oWorld.strWhen = stCase.pszSite;
         if (std::strcmp(stCase.pszSite, "stuck") == 0) {
             std::atomic<int>& iCreated = stCase.bCapture ? oWorld.oCapture.iCreated : oWorld.oDirectSound.iCreated;
-            oBuffer.bStuck = oWorld.oCapture.oBuffer.bStuck = true;
+            std::atomic<bool>& bStuck = stCase.bCapture ? oWorld.oCapture.oBuffer.bStuck : oBuffer.bStuck;
+            bStuck = true;
             EXPECT_TRUE(WaitUntil([&] { return iCreated > 1; }, 5000)) << "opened anew";
-            oBuffer.bStuck = oWorld.oCapture.oBuffer.bStuck = false;
+            bStuck = false;
             EXPECT_EQ(oWorld.oDirectSound.lBuffersAtCreate, 0) << "every buffer of the old object went first";
         } else {
             oWorld.oPlatform.FailSite(stCase.pszSite);
