@@ -169,10 +169,8 @@ struct PlatformFakes {
                           pst->cMultipleItems != 0 || pst->cbDetails != sizeof(MIXERCONTROLDETAILS_UNSIGNED);
         return bBad || Fault(pszSite) ? nullptr : &static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(pst->paDetails)->dwValue;
     }
-    // A read takes a moment: a close on another thread meanwhile makes it fail.
     static MMRESULT WINAPI MixerGetControlDetailsW(HMIXEROBJ h, LPMIXERCONTROLDETAILS pst, DWORD)
     {
-        ::Sleep(1);
         DWORD* pul = Value(h, pst, "mixerGetControlDetailsW");
         return pul == nullptr ? MIXERR_INVALCONTROL : (*pul = F().ulMixerValue, MMSYSERR_NOERROR);
     }
