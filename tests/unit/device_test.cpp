@@ -3,7 +3,6 @@
 // engine's settings, and the exports' own checks.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <numeric>
