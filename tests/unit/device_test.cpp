@@ -11,6 +11,7 @@
 
 #include "aec/aceaudiocapture.h"
 #include "aec/endpoint_lookup.h"
+#include "aec/media_buffer.h"
 #include "common/func_macros.h"
 #include "directsound/directsoundcapture.h"
 #include "directsound/directsoundplay.h"
@@ -267,6 +268,9 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
     ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
     Vocora_SetPlayVolume(h, 128);
     std::vector<uint8_t> vecBlock(32, 1);
+    // A one-byte block is taken; the entry it met a fault in is free again at once, not overdue.
+    oWorld.oPlatform.FailSite("waveOutPrepareHeader");
+    EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 1), VOCORA_PLAY_ERR_WRITE);
     ASSERT_EQ(Vocora_Play(h, vecBlock.data(), 32), 0u);
     oWorld.oPlatform.FailSite("waveOutOpen");
     // Polled, not slept: under load the tick count can lag behind the time slept.
@@ -278,7 +282,8 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
     EXPECT_TRUE(fnPlaysAs(0u));
     EXPECT_EQ(oWorld.oPlatform.ulWaveOutOpened, 2u);
     EXPECT_THAT(oWorld.TakeErrors(),
-                ElementsAre("the waveout device has stopped handing back memory controller entries, reopening it."));
+                ElementsAre("failed to waveOutPrepareHeader memory controller entry [%u] to waveout device.",
+                            "the waveout device has stopped handing back memory controller entries, reopening it."));
     EXPECT_TRUE(oWorld.Logged("the waveout device is open again."));
     oWorld.oPlatform.FailSite("waveOutReset", 3);
     const DWORD ulStart = GetTickCount();
@@ -399,7 +404,12 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oWorld.oDsp.vecReady = {20000, 20000};  // more ready than one tick holds
         EXPECT_EQ(oEngine.ProcessCapture(), 0u);
         EXPECT_EQ(oEngine.RemoveEventSink(&oB), 0u);
-        EXPECT_EQ(oEngine.ProcessCapture(), 0u);
+        std::vector<uint32_t> vecRates;
+        for (uint32_t ulRate : {8000u, 11025u, 22050u, 16000u, 48000u}) {
+            oEngine.SetAecMode(1, ulRate);
+            EXPECT_EQ(oEngine.ProcessCapture(), 0u);
+            vecRates.push_back(oA.ulRate);
+        }
         oWorld.oDsp.vecReady = {0};
         EXPECT_EQ(oEngine.ProcessCapture(), 1u) << "nothing ready";
         oWorld.oEnumerator.avecEndpoints[eCapture].clear();
@@ -411,8 +421,8 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oWorld.oEnumerator.avecEndpoints[eCapture].clear();
         oEngine.RemoveEventSink(nullptr);
         oEngine.ProcessCapture();
-        EXPECT_THAT(oA.vecBlocks, ElementsAre(32000u)) << "only while it is the one sink";
-        EXPECT_EQ(oA.ulRate, 11025u) << "the mode's rate; 48000 is not one";
+        EXPECT_THAT(oA.vecBlocks, ElementsAreArray(std::vector<uint32_t>(5, 32000u))) << "only while it is the one sink";
+        EXPECT_THAT(vecRates, ElementsAre(8000u, 11025u, 22050u, 16000u, 16000u)) << "the mode's rates; 48000 is not one";
         EXPECT_TRUE(oB.vecBlocks.empty());
         EXPECT_EQ(oA.iLost, 1);
         uint8_t aucData[100];
@@ -423,6 +433,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(ulSize, 100u);
         EXPECT_EQ(oEngine.Start() + oEngine.Start() + oEngine.Stop() + oEngine.Stop(), 0u) << "twice changes nothing";
         oEngine.Uninit();
+        EXPECT_EQ(oWorld.oDsp.References(), 0) << "the DSP let go";
         EXPECT_EQ(oEngine.IsDeviceChanged(), 1u);
     }
     CAecMicArrayCapture oRenderOnly;
@@ -438,6 +449,12 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
     oWorld.oPlatform.FailSite("malloc");
     CAecMicArrayCapture oWithoutBuffer;
     EXPECT_EQ(oWithoutBuffer.ProcessCapture(), 1u);
+    // What the DSP may ask of the buffer it writes into.
+    CStaticMediaBuffer oOutput;
+    void* apv[2] = {};
+    EXPECT_EQ(oOutput.QueryInterface(IID_IUnknown, &apv[0]), S_OK);
+    EXPECT_EQ(oOutput.QueryInterface(IID_IDispatch, &apv[1]), E_NOINTERFACE);
+    EXPECT_THAT(apv, ElementsAre(static_cast<IMediaBuffer*>(&oOutput), nullptr));
 }
 
 // The front gates delivery on its volume, reports a lost microphone once and
@@ -460,6 +477,8 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     oWorld.oEnumerator.avecEndpoints[eRender].clear();
     EXPECT_EQ(CAecAudioCapture().Init(&stMono), VOCORA_CAP_ERR_NO_OUTPUT_DEVICE);
     oWorld.oEnumerator.avecEndpoints[eRender] = {&oWorld.oSpeaker};
+    oWorld.oPlatform.FailSite("AllocateStreamingResources");
+    EXPECT_EQ(CAecAudioCapture().Init(&stMono), VOCORA_CAP_ERR_MIXER_OPEN) << "the DSP not set up";
     VocoraCaptureHandle h = nullptr;
     ASSERT_EQ(Vocora_CreateCaptureDec(&stMono, 0, &h), 0u);
     Received stReceived;

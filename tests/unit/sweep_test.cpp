@@ -148,7 +148,6 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
     if (Clean(oWorld)) {
         EXPECT_THAT(aulPlayed, ElementsAreArray({0u, 0u, VOCORA_PLAY_ERR_NOT_STARTED, 0u}));
         EXPECT_TRUE(oWorld.Logged("the waveout device isn't started before playing wave data!"));
-        const std::vector<uint8_t> vecBlock2(vecPcm.begin() + 640, vecPcm.begin() + 960);
         EXPECT_EQ(oWorld.oPlatform.vecWaveOut,
                   (std::vector<std::vector<uint8_t>>{Blocks(1, 320), std::vector<uint8_t>(320, 0x41),
                                                      std::vector<uint8_t>(320, 0x43)}));
