@@ -376,7 +376,6 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 1u) << "the same endpoints: nothing to do";
         oEngine.SelectCaptureDeviceByName("Microphone");  // the first of two, case and all
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
-        oEngine.SetAecMode(1, 11025);
         oEngine.SetAecMode(3, 48000);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
