@@ -62,6 +62,7 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     EXPECT_EQ(fnWrite(0, 0), VOCORA_PLAY_STAGING_HIGH);
     EXPECT_EQ(poPlayer->WriteAudioData(nullptr, 4), VOCORA_ERR_INVALID_ARG);
     EXPECT_EQ(poPlayer->ReadAudioData(nullptr, &ulLength), VOCORA_ERR_INVALID_ARG);
+    EXPECT_EQ(CDirectSoundPlay().WriteAudioData(vecIn.data(), 4), VOCORA_ERR_INVALID_ARG) << "not set up";
     poPlayer.reset();
     DirectSoundCleanup();
     EXPECT_EQ(oWorld.Unreleased(), "") << "the destructor closes";
@@ -107,9 +108,10 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         DWORD ulBufferBytes;
         const char* pszError;
     };
-    const char* const pszPlayRefused = "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[%d], ErrorMsg:%s.";
-    const char* const pszCaptureRefused =
-        "CDirectSoundCapture::Init CreateCaptureBuffer Fail, System Error:[0x%x], ErrorMsg:%s.";
+    const char* const pszPlayRefused = "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[-2005401500], ErrorMsg:Unsupported audio format.";
+    const std::string strCaptureRefused = "CDirectSoundCapture::Init CreateCaptureBuffer Fail, System Error:[0x";
+    const std::string strBadFormat = strCaptureRefused + "88780064], ErrorMsg:Unsupported audio format.";
+    const std::string strBadParameter = strCaptureRefused + "80070057], ErrorMsg:Invalid parameter.";
     const Case astCases[] = {
         {kPlay, {8000, 1, 16, 0}, 0, 4 * 1024, ""},
         {kPlay, {8000, 1, 16, 1}, 0, 4, ""},
@@ -117,7 +119,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         {kPlay, {8000, 2, 16, 3840}, 0, 4 * 3840, ""},
         {kPlay, {8000, 1, 8, 0}, 0, 4 * 512, ""},
         {kPlay, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
-        {kPlay, {8000, 1, 16, 0x04000000}, 2, 0, "CDirectSoundPlay::Init Failed, Sound buffer size must be between %d and %d"},
+        {kPlay, {8000, 1, 16, 0x04000000}, 2, 0, "CDirectSoundPlay::Init Failed, Sound buffer size must be between 4 and 268435455"},
         {kPlay, {0xFFFFFFFF, 1, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
         {kPlay, {16000, 3, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
         {kPlay, {16000, 1, 12, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
@@ -128,16 +130,16 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         {kCapture, {23000, 1, 16, 0}, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
         {kCapture, {500, 1, 16, 0}, 0, 16 * 2, ""},        // under a frame a millisecond: one frame
         {kCapture, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
-        {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
-        {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
-        {kCapture, {16000, 0x40000000, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
-        {kCapture, {16000, 1, 16, 0x10000000}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, pszCaptureRefused},
+        {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
+        {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
+        {kCapture, {16000, 0x40000000, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
+        {kCapture, {16000, 1, 16, 0x10000000}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadParameter.c_str()},
         {kWaveOut, {16000, 2, 16, 320}, 0, 0, ""},
         {kWaveOut, {16000, 0, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"},
         {kWaveOut, {400000, 1, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"},
         {kWaveOut, {16000, 1, 16, 0x80000001}, VOCORA_ERR_NO_MEMORY, 0, "failed to malloc memory from system"},
         {kEchoCancelling, {16000, 1, 16, 0}, 0, 0, ""},
-        {kEchoCancelling, {300000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, "CCoreAudioCapture::CreateDec Failed, Error:[0x%x]."},
+        {kEchoCancelling, {300000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, "CCoreAudioCapture::CreateDec Failed, Error:[0x80040205]."},
     };
     for (const Case& stCase : astCases) {
         CWorld oWorld({stCase.eDevice != kWaveOut, stCase.eDevice == kEchoCancelling});
@@ -154,7 +156,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
                                << stCase.st.ulBitsPerSample << " " << stCase.st.ulDataLen);
         EXPECT_EQ(ulResult, stCase.ulResult);
         EXPECT_EQ(ulBytes, stCase.ulBufferBytes);
-        const std::vector<std::string> vecErrors = oWorld.TakeErrors();
+        const std::vector<std::string> vecErrors = oWorld.TakeErrors(true);
         EXPECT_EQ(vecErrors.empty() ? "" : vecErrors[0], stCase.pszError);
         if (h != nullptr) {
             bCapture ? Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(h)) : Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(h));
@@ -390,16 +392,15 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.GetRenderDeviceName(1, szName), 2u);
 
         CountingSink aoSinks[5];
-        CountingSink &oA = aoSinks[0], &oB = aoSinks[1];
+        CountingSink &oA = aoSinks[1], &oB = aoSinks[2];
         EXPECT_EQ(oEngine.AddEventSink(nullptr), 0xFFFFFFFFu);
-        for (CountingSink& oSink : aoSinks) {
-            EXPECT_EQ(oEngine.AddEventSink(&oSink), &oSink == &aoSinks[4] ? 0xFFFFFFFFu : 0u) << "four at most";
+        for (int i = 4; i >= 0; --i) {  // each in front of those already there
+            EXPECT_EQ(oEngine.AddEventSink(&aoSinks[i]), i == 0 ? 0xFFFFFFFFu : 0u) << "four at most";
         }
         EXPECT_EQ(oEngine.AddEventSink(&oA), 0u) << "known already: no second place needed";
-        for (int i = 2; i < 4; ++i) {
+        for (int i = 3; i < 5; ++i) {
             oEngine.RemoveEventSink(&aoSinks[i]);
         }
-        oEngine.AddEventSink(&oB);
         oWorld.oDsp.vecReady = {20000, 20000};  // more ready than one tick holds
         EXPECT_EQ(oEngine.ProcessCapture(), 0u);
         EXPECT_EQ(oEngine.RemoveEventSink(&oB), 0u);
@@ -430,10 +431,12 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oWorld.oDsp.ulPass = 0;
         EXPECT_EQ(oEngine.ReadCaptureData(aucData, &ulSize), 0u);
         EXPECT_EQ(ulSize, 100u);
-        EXPECT_EQ(oEngine.Start() + oEngine.Start() + oEngine.Stop() + oEngine.Stop(), 0u) << "twice changes nothing";
+        EXPECT_EQ(oEngine.Start() + oEngine.Start() + oEngine.Stop() + oEngine.Stop() + oEngine.Start(), 0u) << "twice changes nothing";  // running as Uninit comes
         oEngine.Uninit();
         EXPECT_EQ(oWorld.oDsp.References(), 0) << "the DSP let go";
+        EXPECT_EQ(oWorld.oPlatform.pfnTimer, nullptr) << "the timer stopped";
         EXPECT_EQ(oEngine.IsDeviceChanged(), 1u);
+        oEngine.Start();  // left running: the destructor stops the timer
     }
     CAecMicArrayCapture oRenderOnly;
     oRenderOnly.EnumDevices();
@@ -523,9 +526,11 @@ TEST(MicrophoneLevel, FirstMicrophoneOrLineInAndTheScale)
     CloseMixer();  // the lines are looked up anew at the next open
     oWorld.oPlatform.vecMixerSources = {MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC};
     oWorld.TakeErrors();
+    oWorld.oPlatform.FailSite("mixerClose");  // reported, and the next call opens anew
     EXPECT_EQ(SetMicVolume(0), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
     EXPECT_EQ(GetMicVolume(reinterpret_cast<uint32_t*>(&lVolume)), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
     EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("mic volume component is not exist.",
+                                                 "close waveform-audio input device handle by Windows API failed.",
                                                  "Failed, get mic volume line information Failed",
                                                  "mic volume component is not exist.",
                                                  "Failed, get mic volume line information failed"));

@@ -116,7 +116,8 @@ void VOCORA_CALL Received::Callback(const uint8_t* puc, uint32_t ul, void* pUser
 uint32_t CRun::Call(const char* pszExport, const std::function<uint32_t()>& fnCall)
 {
     const std::string strBefore = m_oWorld.oPlatform.Injected();
-    m_oWorld.TakeErrors();
+    const std::vector<std::string> vecBetween = m_oWorld.TakeErrors();  // the worker threads' since the last call
+    m_setSeen.insert(vecBetween.begin(), vecBetween.end());
     const uint32_t ulResult = fnCall();
     std::vector<std::string> vecErrors = m_oWorld.TakeErrors();
     m_setSeen.insert(vecErrors.begin(), vecErrors.end());
@@ -142,8 +143,7 @@ std::vector<std::string> Sweep(const WorldOptions& stOptions, const Scenario& fn
 {
     std::vector<std::string> vecOutcomes;
     std::set<std::string> setUsual;
-    std::string strFirstSite;
-    std::string strLastOutcome;
+    std::string strFirstSite, strLastOutcome;
     int iRun = 0;
     for (int iFault = 0; iFault < 500; ++iFault) {
         CWorld oWorld(stOptions);

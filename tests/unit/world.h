@@ -105,6 +105,7 @@ public:
     // faults does not.
     uint32_t Call(const char* pszExport, const std::function<uint32_t()>& fnCall);
     const std::string& Outcome() const { return m_strOutcome; }
+    // Every error format logged, by the exports or by the worker threads between them.
     const std::set<std::string>& Seen() const { return m_setSeen; }
 
 private:
