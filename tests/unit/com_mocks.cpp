@@ -213,8 +213,9 @@ MockDsp::MockDsp()
             const DWORD ulReady = vecReady[ulPass++ % vecReady.size()];
             BYTE* puc = nullptr;
             DWORD ulMax = 0;
-            pst->pBuffer->GetBufferAndLength(&puc, nullptr);
-            pst->pBuffer->GetMaxLength(&ulMax);
+            if (FAILED(pst->pBuffer->GetBufferAndLength(&puc, nullptr)) || FAILED(pst->pBuffer->GetMaxLength(&ulMax))) {
+                return E_FAIL;  // as the DSP does with a buffer it cannot use
+            }
             const DWORD ulLength = std::min(ulReady, ulMax);
             for (DWORD i = 0; i < ulLength; ++i) {
                 puc[i] = ucNext++;

@@ -123,7 +123,7 @@ TEST(FaultSweep, DirectSoundPlayback)
 void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
 {
     oRun.Call("Vocora_Init", &Vocora_Init);
-    const AudioParam stParam = {8000, 1, 16, 320};
+    const AudioParam stParam = {8000, 1, 16, 0};  // entries of the default size
     VocoraPlayHandle h = nullptr;
     if (oRun.Call("Vocora_CreatePlayDec", [&] { return Vocora_CreatePlayDec(&stParam, &h); }) != 0) {
         oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
@@ -131,17 +131,17 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
     }
     std::vector<uint8_t> vecPcm = Blocks(4, 320);
     int32_t lVolume = -1;
-    oRun.Call("Vocora_SetPlayVolume", [&] { return Vocora_SetPlayVolume(h, 128); });
+    uint32_t ulControls = oRun.Call("Vocora_SetPlayVolume", [&] { return Vocora_SetPlayVolume(h, 128); });
     uint32_t aulPlayed[4] = {};
     for (size_t i = 0; i < 2; ++i) {
         aulPlayed[i] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[320 * i], 320); });
     }
     oWorld.oPlatform.CompleteWaveOut(1);
-    oRun.Call("Vocora_PlayStop", [&] { return Vocora_PlayStop(h); });
+    ulControls |= oRun.Call("Vocora_PlayStop", [&] { return Vocora_PlayStop(h); });
     aulPlayed[2] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640], 320); });
-    oRun.Call("Vocora_PlayStart", [&] { return Vocora_PlayStart(h); });
+    ulControls |= oRun.Call("Vocora_PlayStart", [&] { return Vocora_PlayStart(h); });
     aulPlayed[3] = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[960], 320); });
-    const uint32_t ulGot = oRun.Call("Vocora_GetPlayVolume", [&] { return Vocora_GetPlayVolume(h, &lVolume); });
+    ulControls |= oRun.Call("Vocora_GetPlayVolume", [&] { return Vocora_GetPlayVolume(h, &lVolume); });
     oRun.Call("Vocora_DestoryPlayDec", [&] { return Vocora_DestoryPlayDec(h); });
     oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
     if (Clean(oWorld)) {
@@ -150,7 +150,7 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
         EXPECT_EQ(oWorld.oPlatform.vecWaveOut,
                   (std::vector<std::vector<uint8_t>>{Blocks(1, 320), std::vector<uint8_t>(320, 0x41),
                                                      std::vector<uint8_t>(320, 0x43)}));
-        EXPECT_EQ(ulGot, 0u);
+        EXPECT_EQ(ulControls, 0u) << "the volume, stop and start";
         EXPECT_EQ(lVolume, 128);
         EXPECT_EQ(oWorld.oPlatform.stWaveOutFormat.nBlockAlign, 2);
         EXPECT_EQ(oWorld.Logged("succeed to close waveout device"), 2);
