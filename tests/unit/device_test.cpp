@@ -17,6 +17,7 @@
 #include "directsound/directsoundplay.h"
 #include "log/log.h"
 #include "vocora_manager.h"
+#include "winmm/waveoutplay.h"
 #include "world.h"
 
 BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD ulReason, LPVOID);
@@ -32,8 +33,15 @@ constexpr const char* kszDataLenZero = "CDirectSoundPlay::Init Failed, Data len 
 TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
 {
     CWorld oWorld;
-    ASSERT_EQ(DirectSoundInit(), 0u);
     const AudioParam stParam = {8000, 1, 16, 0};  // blocks of 1024, a queue of 40960
+    CDirectSoundPlay oBare;  // set up before there is a device object: it never is
+    uint8_t aucBare[4] = {};
+    uint32_t ulBare = 4;
+    const uint32_t aulBare[] = {oBare.Init(&stParam), oBare.ReadAudioData(aucBare, &ulBare), oBare.WriteAudioData(aucBare, 4)};
+    EXPECT_THAT(aulBare, Each(VOCORA_ERR_INVALID_ARG));
+    EXPECT_THAT(oWorld.TakeErrors(true), ElementsAre("sm_gpDSound Can't Be NULL.", "m_pucPcmReadBuffer Can't Be NULL.",
+                                                     "m_pucPcmDataBuffer Can't Be NULL."));
+    ASSERT_EQ(DirectSoundInit(), 0u);
     std::unique_ptr<CDirectSoundPlay> poPlayer(new (std::nothrow) CDirectSoundPlay());
     ASSERT_EQ(poPlayer->Init(&stParam), 0u);
     std::vector<uint8_t> vecIn(40960), vecOut(40960);
@@ -62,7 +70,6 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     EXPECT_EQ(fnWrite(0, 0), VOCORA_PLAY_STAGING_HIGH);
     EXPECT_EQ(poPlayer->WriteAudioData(nullptr, 4), VOCORA_ERR_INVALID_ARG);
     EXPECT_EQ(poPlayer->ReadAudioData(nullptr, &ulLength), VOCORA_ERR_INVALID_ARG);
-    EXPECT_EQ(CDirectSoundPlay().WriteAudioData(vecIn.data(), 4), VOCORA_ERR_INVALID_ARG) << "not set up";
     poPlayer.reset();
     DirectSoundCleanup();
     EXPECT_EQ(oWorld.Unreleased(), "") << "the destructor closes";
@@ -273,6 +280,7 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
     ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
     Vocora_SetPlayVolume(h, 128);
     std::vector<uint8_t> vecBlock(32, 1);
+    EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 0), VOCORA_ERR_INVALID_ARG);
     // A one-byte block is taken; the entry it met a fault in is free again at once, not overdue.
     oWorld.oPlatform.FailSite("waveOutPrepareHeader");
     EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 1), VOCORA_PLAY_ERR_WRITE);
@@ -287,7 +295,8 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
     EXPECT_TRUE(fnPlaysAs(0u));
     EXPECT_EQ(oWorld.oPlatform.ulWaveOutOpened, 2u);
     EXPECT_THAT(oWorld.TakeErrors(),
-                ElementsAre("failed to waveOutPrepareHeader memory controller entry [%u] to waveout device.",
+                ElementsAre("Invalid parameter to function!",
+                            "failed to waveOutPrepareHeader memory controller entry [%u] to waveout device.",
                             "the waveout device has stopped handing back memory controller entries, reopening it."));
     EXPECT_TRUE(oWorld.Logged("the waveout device is open again."));
     oWorld.oPlatform.FailSite("waveOutReset", 2);
@@ -299,7 +308,10 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
     EXPECT_EQ(oWorld.Unreleased(), "");
     // Entries that come back while the destroy waits go with the player.
     ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
-    Vocora_Play(h, vecBlock.data(), 32);
+    for (uint32_t i = 0; i < CWaveOutPlay::kulEntries; ++i) {
+        Vocora_Play(h, vecBlock.data(), 32);
+    }
+    EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 32), VOCORA_PLAY_ERR_WRITE) << "every entry queued";
     oWorld.oPlatform.FailSite("waveOutReset", 3);
     std::thread oDevice([&] { ::Sleep(300), oWorld.oPlatform.CompleteWaveOut(SIZE_MAX); });
     EXPECT_EQ(Vocora_DestoryPlayDec(h), VOCORA_ERR_RESOURCE);
@@ -456,12 +468,13 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
     oWorld.oPlatform.FailSite("malloc");
     CAecMicArrayCapture oWithoutBuffer;
     EXPECT_EQ(oWithoutBuffer.ProcessCapture(), 1u);
-    // What the DSP may ask of the buffer it writes into.
-    CStaticMediaBuffer oOutput;
+    // What the DSP may ask of a buffer it writes into; one on the heap is counted from 0.
+    auto* poOutput = new (std::nothrow) CBaseMediaBuffer();
     void* apv[2] = {};
-    EXPECT_EQ(oOutput.QueryInterface(IID_IUnknown, &apv[0]), S_OK);
-    EXPECT_EQ(oOutput.QueryInterface(IID_IDispatch, &apv[1]), E_NOINTERFACE);
-    EXPECT_THAT(apv, ElementsAre(static_cast<IMediaBuffer*>(&oOutput), nullptr));
+    EXPECT_EQ(poOutput->QueryInterface(IID_IUnknown, &apv[0]), S_OK);
+    EXPECT_EQ(poOutput->QueryInterface(IID_IDispatch, &apv[1]), E_NOINTERFACE);
+    EXPECT_THAT(apv, ElementsAre(static_cast<IMediaBuffer*>(poOutput), nullptr));
+    EXPECT_EQ(poOutput->Release(), 0u) << "the answer's reference was the only one, and it goes";
 }
 
 // The front gates delivery on its volume, reports a lost microphone once and
@@ -474,6 +487,8 @@ TEST(EchoCancellingCapture, GatesOnVolumeAndFallsBackForStereo)
     const AudioParam stStereo = {16000, 2, 16, 0};
     VocoraCaptureHandle hStereo = nullptr;
     EXPECT_EQ(CAecAudioCapture().Init(&stStereo), VOCORA_ERR_INVALID_ARG);
+    oWorld.oPlatform.FailSite("malloc");
+    EXPECT_EQ(AecAudioCaptureProbe(), VOCORA_ERR_RESOURCE) << "not offered when the probe cannot run";
     oWorld.oPlatform.FailHostCall(oWorld.oPlatform.HostCalls() + 2);  // the stand-in's memory
     EXPECT_EQ(Vocora_CreateCaptureDec(&stStereo, 0, &hStereo), VOCORA_ERR_INVALID_ARG);
     EXPECT_EQ(hStereo, nullptr);
