@@ -79,7 +79,11 @@ MockSoundBuffer::MockSoundBuffer()
     ON_CALL(*this, SetCurrentPosition).WillByDefault(Fallible("SetCurrentPosition", DSERR_INVALIDCALL, [this](DWORD ul) {
         return ulWriteCursor = ul, S_OK;
     }));
-    ON_CALL(*this, Lock).WillByDefault(LockAction(this, DSERR_BUFFERLOST));
+    // Up to the write cursor the device has taken the audio: a lock across it writes over what plays.
+    ON_CALL(*this, Lock).WillByDefault([this, fnLock = LockAction(this, DSERR_BUFFERLOST)](DWORD ulOffset, DWORD ulBytes, auto... args) {
+        iBehindCursor += ulWriteCursor - ulOffset < ulBytes;
+        return fnLock(ulOffset, ulBytes, args...);
+    });
     ON_CALL(*this, Unlock).WillByDefault(Fallible("Unlock", DSERR_INVALIDCALL, [this](LPVOID p1, DWORD ul1, LPVOID p2, DWORD ul2) {
         std::lock_guard<std::mutex> oLock(mtxPlayed);
         vecPlayed.insert(vecPlayed.end(), static_cast<uint8_t*>(p1), static_cast<uint8_t*>(p1) + ul1);

@@ -81,6 +81,7 @@ public:
     std::atomic<bool> bStuck{false};  // the device is gone: the cursor stands still
     std::atomic<int> iLostLooks{0};   // looks at the status that find the buffer lost
     std::atomic<int> iRestored{0};
+    std::atomic<int> iBehindCursor{0};  // locks across the write cursor
     std::atomic<LONG> lVolume{0};
     std::mutex mtxPlayed;
     std::vector<uint8_t> vecPlayed;  // every region unlocked, in order

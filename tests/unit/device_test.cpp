@@ -37,10 +37,13 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     CDirectSoundPlay oBare;  // set up before there is a device object: it never is
     uint8_t aucBare[4] = {};
     uint32_t ulBare = 4;
-    const uint32_t aulBare[] = {oBare.Init(&stParam), oBare.ReadAudioData(aucBare, &ulBare), oBare.WriteAudioData(aucBare, 4)};
+    int32_t lBare = 0;
+    const uint32_t aulBare[] = {oBare.Init(&stParam), oBare.ReadAudioData(aucBare, &ulBare), oBare.WriteAudioData(aucBare, 4),
+                                oBare.Start(), oBare.Play(aucBare, 4), oBare.SetVolume(9), oBare.GetVolume(&lBare)};
     EXPECT_THAT(aulBare, Each(VOCORA_ERR_INVALID_ARG));
-    EXPECT_THAT(oWorld.TakeErrors(true), ElementsAre("sm_gpDSound Can't Be NULL.", "m_pucPcmReadBuffer Can't Be NULL.",
-                                                     "m_pucPcmDataBuffer Can't Be NULL."));
+    std::vector<std::string> vecRefusals = {"sm_gpDSound Can't Be NULL.", "m_pucPcmReadBuffer Can't Be NULL.", "m_pucPcmDataBuffer Can't Be NULL."};
+    vecRefusals.resize(7, "m_pSoundBuffer Can't Be NULL.");  // starting, playing, setting and reading the volume
+    EXPECT_EQ(oWorld.TakeErrors(true), vecRefusals);
     ASSERT_EQ(DirectSoundInit(), 0u);
     std::unique_ptr<CDirectSoundPlay> poPlayer(new (std::nothrow) CDirectSoundPlay());
     ASSERT_EQ(poPlayer->Init(&stParam), 0u);
@@ -241,6 +244,7 @@ TEST(Workers, FaultsAreReported)
         MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
         oBuffer.bPlaying = false;  // the device stopped: the thread starts it again
         oWorld.strWhen = stCase.pszSite;
+        DWORD ulFaulted = 0;
         if (std::strcmp(stCase.pszSite, "stuck") == 0) {
             std::atomic<int>& iCreated = stCase.bCapture ? oWorld.oCapture.iCreated : oWorld.oDirectSound.iCreated;
             std::atomic<bool>& bStuck = stCase.bCapture ? oWorld.oCapture.oBuffer.bStuck : oBuffer.bStuck;
@@ -251,6 +255,7 @@ TEST(Workers, FaultsAreReported)
         } else {
             oWorld.oPlatform.FailSite(stCase.pszSite);
             EXPECT_TRUE(WaitUntil([&] { return oWorld.oPlatform.Injected() != ""; })) << stCase.pszSite;
+            ulFaulted = GetTickCount();
         }
         const auto fnProgress = [&] {
             std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
@@ -259,9 +264,11 @@ TEST(Workers, FaultsAreReported)
         const size_t ulAtFault = fnProgress();
         EXPECT_EQ(WaitUntil([&] { return fnProgress() > ulAtFault + 2; }, stCase.bGoesOn ? 3000 : 300), stCase.bGoesOn)
             << stCase.pszSite;
+        EXPECT_TRUE(stCase.bCapture || GetTickCount() - ulFaulted >= 400) << "half a second before the player tries again";
         EXPECT_THAT(oWorld.TakeErrors(true), ElementsAreArray(stCase.vecErrors)) << "once each";
         stCase.bCapture ? Vocora_DestoryCaptureDec(static_cast<VocoraCaptureHandle>(h))
                         : Vocora_DestoryPlayDec(static_cast<VocoraPlayHandle>(h)) + Vocora_DestoryPlayDec(hIdle);
+        EXPECT_TRUE(!stCase.bCapture || ulFaulted != 0 || IsCounter(stReceived.vecBytes)) << "nothing lost or repeated across the reopen";
     }
 }
 
@@ -393,7 +400,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0002u);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 1u) << "the same endpoints: nothing to do";
-        oEngine.SelectCaptureDeviceByName("Microphone");  // the first of two, case and all
+        EXPECT_EQ(oEngine.SelectCaptureDeviceByName("Microphone"), 0u) << "the first of two, case and all";
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
         oEngine.SetAecMode(3, 48000);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);

@@ -30,13 +30,6 @@ std::vector<uint8_t> Blocks(size_t ulBlocks, size_t ulBytes)
     return vec;
 }
 
-// Whether every byte follows the one before it, as the fakes record them.
-bool IsCounter(const std::vector<uint8_t>& vec)
-{
-    const auto fnBreak = [](uint8_t uc, uint8_t ucNext) { return ucNext != static_cast<uint8_t>(uc + 1); };
-    return !vec.empty() && std::adjacent_find(vec.begin(), vec.end(), fnBreak) == vec.end();
-}
-
 // ---- DirectSound playback ---------------------------------------------------
 
 void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
@@ -84,6 +77,7 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
         EXPECT_EQ(fnPlayed(), vecPcm) << "every block whole and in order, padded with silence";
         EXPECT_EQ(lVolume, 200);
         EXPECT_EQ(oBuffer.iRestored, 1) << "the lost buffer, and only that";
+        EXPECT_EQ(oBuffer.iBehindCursor, 0) << "every block written ahead of the device";
         EXPECT_EQ(oBuffer.stDesc.dwFlags, 0x18080u);
         EXPECT_EQ(oBuffer.stFormat.nAvgBytesPerSec, 32000u);
         EXPECT_GT(oWorld.oPlatform.aiSleeps[1], 0) << "the play thread waits a millisecond between looks";

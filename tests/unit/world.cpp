@@ -101,6 +101,12 @@ bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)
     return true;
 }
 
+bool IsCounter(const std::vector<uint8_t>& vec)
+{
+    const auto fnBreak = [](uint8_t uc, uint8_t ucNext) { return ucNext != static_cast<uint8_t>(uc + 1); };
+    return !vec.empty() && std::adjacent_find(vec.begin(), vec.end(), fnBreak) == vec.end();
+}
+
 void VOCORA_CALL Received::Callback(const uint8_t* puc, uint32_t ul, void* pUser)
 {
     auto* pst = static_cast<Received*>(pUser);

@@ -81,6 +81,9 @@ private:
 // Polls a condition another thread makes true; false if it never did.
 bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs = 3000);
 
+// Whether every byte follows the one before it, as the fakes record them.
+bool IsCounter(const std::vector<uint8_t>& vec);
+
 // What a capture callback received, for the capture tests.
 struct Received {
     std::mutex mtx;
