@@ -244,7 +244,7 @@ TEST(Workers, FaultsAreReported)
         MockSoundBuffer& oBuffer = oWorld.oDirectSound.oBuffer;
         oBuffer.bPlaying = false;  // the device stopped: the thread starts it again
         oWorld.strWhen = stCase.pszSite;
-        DWORD ulFaulted = 0;
+        DWORD ulFaulted = 0;  // when the fault struck; stays 0 for a device that stops
         if (std::strcmp(stCase.pszSite, "stuck") == 0) {
             std::atomic<int>& iCreated = stCase.bCapture ? oWorld.oCapture.iCreated : oWorld.oDirectSound.iCreated;
             std::atomic<bool>& bStuck = stCase.bCapture ? oWorld.oCapture.oBuffer.bStuck : oBuffer.bStuck;
