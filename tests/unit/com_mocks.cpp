@@ -80,9 +80,10 @@ MockSoundBuffer::MockSoundBuffer()
         return ulWriteCursor = ul, S_OK;
     }));
     // Up to the write cursor the device has taken the audio: a lock across it writes over what plays.
-    ON_CALL(*this, Lock).WillByDefault([this, fnLock = LockAction(this, DSERR_BUFFERLOST)](DWORD ulOffset, DWORD ulBytes, auto... args) {
+    // A driver may also answer a lock with success and no region ("no region").
+    ON_CALL(*this, Lock).WillByDefault([this, fnLock = LockAction(this, DSERR_BUFFERLOST)](DWORD ulOffset, DWORD ulBytes, LPVOID* pp, auto... args) {
         iBehindCursor += ulWriteCursor - ulOffset < ulBytes;
-        return fnLock(ulOffset, ulBytes, args...);
+        return CFakePlatform::Fault("no region") ? (*pp = nullptr, S_OK) : fnLock(ulOffset, ulBytes, pp, args...);
     });
     ON_CALL(*this, Unlock).WillByDefault(Fallible("Unlock", DSERR_INVALIDCALL, [this](LPVOID p1, DWORD ul1, LPVOID p2, DWORD ul2) {
         std::lock_guard<std::mutex> oLock(mtxPlayed);
@@ -151,6 +152,7 @@ MockDirectSoundCapture::MockDirectSoundCapture()
 HRESULT WINAPI MockDirectSoundCapture::Create8(LPCGUID pstDevice, LPDIRECTSOUNDCAPTURE8* pp, LPUNKNOWN)
 {
     sm_pCurrent->stDevice = *pstDevice;
+    sm_pCurrent->lBuffersAtCreate = sm_pCurrent->oBuffer.References();
     return CFakePlatform::Fault("DirectSoundCaptureCreate8") ? DSERR_NODRIVER : (++sm_pCurrent->iCreated, sm_pCurrent->Give(pp));
 }
 

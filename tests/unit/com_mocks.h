@@ -134,6 +134,7 @@ public:
 
     static MockDirectSoundCapture* sm_pCurrent;
     std::atomic<int> iCreated{0};
+    std::atomic<long> lBuffersAtCreate{0};
     GUID stDevice = {};
     ::testing::NiceMock<MockCaptureBuffer> oBuffer;
 };

@@ -38,11 +38,13 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     uint8_t aucBare[4] = {};
     uint32_t ulBare = 4;
     int32_t lBare = 0;
-    const uint32_t aulBare[] = {oBare.Init(&stParam), oBare.ReadAudioData(aucBare, &ulBare), oBare.WriteAudioData(aucBare, 4),
+    const uint32_t aulBare[] = {oBare.ReadAudioData(nullptr, &ulBare), oBare.WriteAudioData(nullptr, 4), oBare.Init(&stParam),
+                                oBare.ReadAudioData(aucBare, &ulBare), oBare.WriteAudioData(aucBare, 4),
                                 oBare.Start(), oBare.Play(aucBare, 4), oBare.SetVolume(9), oBare.GetVolume(&lBare)};
     EXPECT_THAT(aulBare, Each(VOCORA_ERR_INVALID_ARG));
-    std::vector<std::string> vecRefusals = {"sm_gpDSound Can't Be NULL.", "m_pucPcmReadBuffer Can't Be NULL.", "m_pucPcmDataBuffer Can't Be NULL."};
-    vecRefusals.resize(7, "m_pSoundBuffer Can't Be NULL.");  // starting, playing, setting and reading the volume
+    std::vector<std::string> vecRefusals = {"pucPcmData Can't Be NULL.", "pucPcmData Can't Be NULL.", "sm_gpDSound Can't Be NULL.",
+                                            "m_pucPcmReadBuffer Can't Be NULL.", "m_pucPcmDataBuffer Can't Be NULL."};
+    vecRefusals.resize(9, "m_pSoundBuffer Can't Be NULL.");  // starting, playing, setting and reading the volume
     EXPECT_EQ(oWorld.TakeErrors(true), vecRefusals);
     ASSERT_EQ(DirectSoundInit(), 0u);
     std::unique_ptr<CDirectSoundPlay> poPlayer(new (std::nothrow) CDirectSoundPlay());
@@ -71,8 +73,6 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     EXPECT_EQ(poPlayer->ReadAudioData(vecOut.data(), &ulLength), 0u);
     EXPECT_EQ(fnWrite(0, 2000), VOCORA_ERR_NO_MEMORY) << "1960 bytes free in all";
     EXPECT_EQ(fnWrite(0, 0), VOCORA_PLAY_STAGING_HIGH);
-    EXPECT_EQ(poPlayer->WriteAudioData(nullptr, 4), VOCORA_ERR_INVALID_ARG);
-    EXPECT_EQ(poPlayer->ReadAudioData(nullptr, &ulLength), VOCORA_ERR_INVALID_ARG);
     poPlayer.reset();
     DirectSoundCleanup();
     EXPECT_EQ(oWorld.Unreleased(), "") << "the destructor closes";
@@ -138,7 +138,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         {kCapture, {48000, 2, 16, 0}, 0, 16 * 16384, ""},
         {kCapture, {16000, 1, 16, 1001}, 0, 16 * 1001, ""},
         {kCapture, {23000, 1, 16, 0}, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
-        {kCapture, {500, 1, 16, 0}, 0, 16 * 2, ""},        // under a frame a millisecond: one frame
+        {kCapture, {999, 1, 16, 0}, 0, 16 * 2, ""},        // under a frame a millisecond: one frame
         {kCapture, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
         {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
         {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
@@ -214,6 +214,7 @@ TEST(Workers, FaultsAreReported)
                          "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x20000006]."}, true},
         {false, "Unlock", {"CDirectSoundPlay::UpdatePlayBuffer Failed, Unlock Failed, Error:[0x88780032], ErrorMsg:Invalid call for the current state.",
                            "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x20000007]."}, true},
+        {false, "no region", {"pcBuffer Can't Be NULL.", "CDirectSoundPlay::PlayThread UpdatePlayBuffer Failed, Error:[0x2]."}, true},
         {false, "stuck", {"CDirectSoundPlay::PlayThread Failed, the device has gone silent, reopening it.",
                           "Failed, PlayStop from the handle's own thread, Error:[0x2].",
                           "Failed, DestoryDec from the handle's own thread, Error:[0x2]."}, true},
@@ -251,7 +252,7 @@ TEST(Workers, FaultsAreReported)
             bStuck = true;
             EXPECT_TRUE(WaitUntil([&] { return iCreated > 1; }, 5000)) << "opened anew";
             bStuck = false;
-            EXPECT_EQ(oWorld.oDirectSound.lBuffersAtCreate, 0) << "every buffer of the old object went first";
+            EXPECT_EQ(stCase.bCapture ? oWorld.oCapture.lBuffersAtCreate : oWorld.oDirectSound.lBuffersAtCreate, 0) << "every buffer of the old object went first";
         } else {
             oWorld.oPlatform.FailSite(stCase.pszSite);
             EXPECT_TRUE(WaitUntil([&] { return oWorld.oPlatform.Injected() != ""; })) << stCase.pszSite;
@@ -306,6 +307,7 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
                             "failed to waveOutPrepareHeader memory controller entry [%u] to waveout device.",
                             "the waveout device has stopped handing back memory controller entries, reopening it."));
     EXPECT_TRUE(oWorld.Logged("the waveout device is open again."));
+    EXPECT_EQ(CWaveOutPlay().Play(vecBlock.data(), 32), VOCORA_PLAY_ERR_NOT_STARTED) << "a player never opened";
     oWorld.oPlatform.FailSite("waveOutReset", 2);
     const DWORD ulStart = GetTickCount();
     EXPECT_EQ(Vocora_DestoryPlayDec(h), VOCORA_ERR_RESOURCE);
@@ -316,7 +318,7 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
     // Entries that come back while the destroy waits go with the player.
     ASSERT_EQ(Vocora_CreatePlayDec(&stParam, &h), 0u);
     for (uint32_t i = 0; i < CWaveOutPlay::kulEntries; ++i) {
-        Vocora_Play(h, vecBlock.data(), 32);
+        EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 32), 0u) << "entry " << i;
     }
     EXPECT_EQ(Vocora_Play(h, vecBlock.data(), 32), VOCORA_PLAY_ERR_WRITE) << "every entry queued";
     oWorld.oPlatform.FailSite("waveOutReset", 3);
@@ -403,7 +405,8 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.SelectCaptureDeviceByName("Microphone"), 0u) << "the first of two, case and all";
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
         oEngine.SetAecMode(3, 48000);
-        EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
+        EXPECT_EQ(oEngine.Start() + oEngine.Init(1, 16000, 16, 0), 0u);
+        EXPECT_EQ(oWorld.oPlatform.pfnTimer, nullptr) << "the ticks stopped before the DSP is set up anew";
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(2).lVal, 3);
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(strLongest.c_str()), 0u);
@@ -422,9 +425,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
             EXPECT_EQ(oEngine.AddEventSink(&aoSinks[i]), i == 0 ? 0xFFFFFFFFu : 0u) << "four at most";
         }
         EXPECT_EQ(oEngine.AddEventSink(&oA), 0u) << "known already: no second place needed";
-        for (int i = 3; i < 5; ++i) {
-            oEngine.RemoveEventSink(&aoSinks[i]);
-        }
+        oEngine.RemoveEventSink(&aoSinks[3]), oEngine.RemoveEventSink(&aoSinks[4]);
         oWorld.oDsp.vecReady = {20000, 20000};  // more ready than one tick holds
         EXPECT_EQ(oEngine.ProcessCapture(), 0u);
         EXPECT_EQ(oEngine.RemoveEventSink(&oB), 0u);

@@ -36,8 +36,7 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
 {
     oRun.Call("Vocora_Init", &Vocora_Init);
     VocoraPlayHandle h = nullptr;
-    if (oRun.Call("Vocora_CreatePlayDec", [&] { return Vocora_CreatePlayDec(&kstVoice, &h); }) != 0) {
-        oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+    if (!oRun.Made("Vocora_CreatePlayDec", [&] { return Vocora_CreatePlayDec(&kstVoice, &h); })) {
         return;
     }
     std::vector<uint8_t> vecPcm = Blocks(3, 640);
@@ -119,8 +118,7 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
     oRun.Call("Vocora_Init", &Vocora_Init);
     const AudioParam stParam = {8000, 1, 16, 0};  // entries of the default size
     VocoraPlayHandle h = nullptr;
-    if (oRun.Call("Vocora_CreatePlayDec", [&] { return Vocora_CreatePlayDec(&stParam, &h); }) != 0) {
-        oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+    if (!oRun.Made("Vocora_CreatePlayDec", [&] { return Vocora_CreatePlayDec(&stParam, &h); })) {
         return;
     }
     std::vector<uint8_t> vecPcm = Blocks(4, 320);
@@ -186,9 +184,7 @@ void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
     oWorld.oPlatform.bCounting = true;
     VocoraCaptureHandle h = nullptr;
     const AudioParam stParam = {16000, 1, 16, ulSelector == 0 ? 0u : 640u};
-    if (oRun.Call("Vocora_CreateCaptureDec", [&] { return Vocora_CreateCaptureDec(&stParam, ulSelector, &h); }) !=
-        0) {
-        oRun.Call("Vocora_Cleanup", &Vocora_Cleanup);
+    if (!oRun.Made("Vocora_CreateCaptureDec", [&] { return Vocora_CreateCaptureDec(&stParam, ulSelector, &h); })) {
         return;
     }
     // A handle made in spite of a fault delivers all the same.

@@ -107,6 +107,8 @@ public:
     // it: the export, its result and the errors it logged that a run without
     // faults does not.
     uint32_t Call(const char* pszExport, const std::function<uint32_t()>& fnCall);
+    // Runs the export that makes the handle: when it fails, the host cleans up and the session is over.
+    bool Made(const char* pszExport, const std::function<uint32_t()>& fnCall) { return Call(pszExport, fnCall) == 0 || (Call("Vocora_Cleanup", &Vocora_Cleanup), false); }
     const std::string& Outcome() const { return m_strOutcome; }
     // Every error format logged, by the exports or by the worker threads between them.
     const std::set<std::string>& Seen() const { return m_setSeen; }
