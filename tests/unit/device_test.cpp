@@ -405,7 +405,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.SelectCaptureDeviceByName("Microphone"), 0u) << "the first of two, case and all";
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
         oEngine.SetAecMode(3, 48000);
-        EXPECT_EQ(oEngine.Start() + oEngine.Init(1, 16000, 16, 0), 0u);
+        EXPECT_EQ((oEngine.Start(), oEngine.Init(1, 16000, 16, 0)), 0u);  // running as Init comes
         EXPECT_EQ(oWorld.oPlatform.pfnTimer, nullptr) << "the ticks stopped before the DSP is set up anew";
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(2).lVal, 3);
