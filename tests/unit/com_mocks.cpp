@@ -135,9 +135,7 @@ MockCaptureBuffer::MockCaptureBuffer()
         return S_OK;
     });
     ON_CALL(*this, Lock).WillByDefault(LockAction(this, DSERR_INVALIDCALL));
-    ON_CALL(*this, Unlock).WillByDefault(Fallible("Unlock", DSERR_INVALIDCALL, [](LPVOID, DWORD, LPVOID, DWORD) {
-        return S_OK;
-    }));
+    ON_CALL(*this, Unlock).WillByDefault(Fallible("Unlock", DSERR_INVALIDCALL, [](LPVOID, DWORD, LPVOID, DWORD) { return S_OK; }));
     ON_CALL(*this, Stop).WillByDefault(Fallible("Stop", DSERR_NODRIVER, [] { return S_OK; }));
 }
 

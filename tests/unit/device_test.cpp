@@ -648,7 +648,7 @@ TEST(Exports, LogLevelsAndTheFirstNullArgumentIsNamed)
 }
 
 // Loading only turns off thread notifications; the first handle keeps the
-// library loaded for good. A handle of the other kind, or one already
+// library loaded for good, or says that it cannot. A handle of the other kind, or one already
 // destroyed, is refused before it is used; a destroy waits for a call on
 // another thread to end.
 TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
@@ -663,8 +663,10 @@ TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
     VocoraPlayHandle hPlay = nullptr;
     VocoraCaptureHandle hCapture = nullptr;
     EXPECT_TRUE(oWorld.oPlatform.vecPins.empty());
+    oWorld.oPlatform.FailSite("GetModuleHandleExW");
     ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &hPlay) + Vocora_CreateCaptureDec(&kstVoice, 1, &hCapture), 0u);
     EXPECT_THAT(oWorld.oPlatform.vecPins, ElementsAre(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN));
+    EXPECT_TRUE(oWorld.Logged("the library could not be kept loaded, Error:[%lu].")) << "a pin refused: said, and tried once only";
     const auto hNotPlay = reinterpret_cast<VocoraPlayHandle>(hCapture);
     const auto hNotCapture = reinterpret_cast<VocoraCaptureHandle>(hPlay);
     int32_t lVolume = -1;

@@ -61,7 +61,7 @@ struct PlatformFakes {
         ::Sleep(std::min<DWORD>(ulMs, 10));
     }
     static BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) { return F().vecQuietModules.push_back(h), TRUE; }
-    static BOOL WINAPI GetModuleHandleExW(DWORD ulFlags, LPCWSTR, HMODULE*) { return F().vecPins.push_back(ulFlags), TRUE; }
+    static BOOL WINAPI GetModuleHandleExW(DWORD ulFlags, LPCWSTR, HMODULE*) { return F().vecPins.push_back(ulFlags), !Fault("GetModuleHandleExW"); }
 
     static HMODULE WINAPI LoadLibraryA(LPCSTR pszName)
     {

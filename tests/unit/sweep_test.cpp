@@ -266,6 +266,7 @@ TEST(FaultSweep, EchoCancellingCapture)
             EXPECT_EQ(oDsp.mapProperties.at(4).lVal, 0) << "render 0 in the high word, capture 0 in the low";
             EXPECT_EQ(oDsp.mapProperties.at(5).boolVal, VARIANT_TRUE);
             EXPECT_EQ(oDsp.mapProperties.at(9).boolVal, VARIANT_FALSE);
+            EXPECT_EQ(oDsp.mapProperties.at(6).lVal, 0) << "the DSP's own frame size";
             EXPECT_EQ(oDsp.stOutput.nAvgBytesPerSec, 32000u);
             const DMO_MEDIA_TYPE& stType = oDsp.stOutputType;
             EXPECT_TRUE(stType.majortype == kMediaTypeAudio && stType.subtype == kMediaSubtypePcm &&

@@ -70,9 +70,7 @@ std::string CWorld::Unreleased() const
         {"enumerator", oEnumerator.References()},   {"microphone", oMicrophone.References()},
         {"loudspeaker", oSpeaker.References()},     {"DSP", oDsp.References()}};
     for (const auto& [pszName, lReferences] : astObjects) {
-        if (lReferences != 0) {
-            oOut << pszName << " references " << lReferences << "; ";
-        }
+        oOut << (lReferences != 0 ? std::string(pszName) + " references " + std::to_string(lReferences) + "; " : "");
     }
     return oOut.str();
 }
