@@ -648,9 +648,9 @@ TEST(Exports, LogLevelsAndTheFirstNullArgumentIsNamed)
 }
 
 // Loading only turns off thread notifications; the first handle keeps the
-// library loaded for good, or says that it cannot. A handle of the other kind, or one already
-// destroyed, is refused before it is used; a destroy waits for a call on
-// another thread to end.
+// library loaded for good, or says that it cannot. A handle of the other
+// kind, or one already destroyed, is refused before it is used; a destroy
+// waits for a call on another thread to end.
 TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
 {
     CWorld oWorld;
@@ -666,7 +666,7 @@ TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
     oWorld.oPlatform.FailSite("GetModuleHandleExW");
     ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &hPlay) + Vocora_CreateCaptureDec(&kstVoice, 1, &hCapture), 0u);
     EXPECT_THAT(oWorld.oPlatform.vecPins, ElementsAre(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN));
-    EXPECT_TRUE(oWorld.Logged("the library could not be kept loaded, Error:[%lu].")) << "a pin refused: said, and tried once only";
+    EXPECT_TRUE(oWorld.Logged("the library could not be kept loaded, Error:[%lu].")) << "a refused pin is reported";
     const auto hNotPlay = reinterpret_cast<VocoraPlayHandle>(hCapture);
     const auto hNotCapture = reinterpret_cast<VocoraCaptureHandle>(hPlay);
     int32_t lVolume = -1;
