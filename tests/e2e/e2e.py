@@ -120,7 +120,9 @@ def play(work, exe, mode, rate, chans, *fault):
     with wave.open(signal, 'wb') as w:
         w.setnchannels(chans), w.setsampwidth(2), w.setframerate(rate), w.writeframes(x.tobytes())
     cmd = [exe, 'dsound' if mode == 'dsound' else 'play', 'Z:' + signal] + ['--waveout'] * (mode == 'waveout')
-    env = dict(ENV, WINEDLLOVERRIDES='dsound=d;' + ENV['WINEDLLOVERRIDES']) if mode == 'fallback' else ENV
+    # Wine asks the sound server for some 50 ms of queue, which a shared machine that stalls for longer runs
+    # dry (a void take); 200 ms rides that out. Not for the microphone: there it sets the fragment as well.
+    env = dict(ENV, PULSE_LATENCY_MSEC='200', **({'WINEDLLOVERRIDES': 'dsound=d;' + ENV['WINEDLLOVERRIDES']} if mode == 'fallback' else {}))
     want = None if mode == 'dsound' else 'DirectSound' if mode == 'directsound' else 'waveOut'
     rig('output', rate, chans)
     takes(work, lambda rec: counted(rec, ['record', rec, rate, chans], 0.5, rate // 50, (), want, lambda run: (
