@@ -71,8 +71,9 @@ record)
         --latency-msec=10 "$2"
     ;;
 feed)
-    # 50 ms queued: with 10 ms the feed ran dry now and then at 44.1 kHz stereo.
-    exec pacat --playback --raw --format=s16le "--rate=$3" "--channels=$4" --latency-msec=50 \
+    # 200 ms queued: with 10 ms the feed ran dry now and then at 44.1 kHz stereo, with 50 ms
+    # whenever the machine stalled for tens of milliseconds.
+    exec pacat --playback --raw --format=s16le "--rate=$3" "--channels=$4" --latency-msec=200 \
         "--device=$VOCORA_MIC_FEED" "$2"
     ;;
 *)
