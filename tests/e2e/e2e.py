@@ -122,7 +122,7 @@ def play(work, exe, mode, rate, chans, *fault):
     cmd = [exe, 'dsound' if mode == 'dsound' else 'play', 'Z:' + signal] + ['--waveout'] * (mode == 'waveout')
     # Wine asks the sound server for some 50 ms of queue, which a shared machine that stalls for longer runs
     # dry (a void take); 200 ms rides that out. Not for the microphone: there it sets the fragment as well.
-    env = dict(ENV, PULSE_LATENCY_MSEC='200', **({'WINEDLLOVERRIDES': 'dsound=d;' + ENV['WINEDLLOVERRIDES']} if mode == 'fallback' else {}))
+    env = dict(ENV, PULSE_LATENCY_MSEC='200', WINEDLLOVERRIDES='dsound=d;' * (mode == 'fallback') + ENV['WINEDLLOVERRIDES'])
     want = None if mode == 'dsound' else 'DirectSound' if mode == 'directsound' else 'waveOut'
     rig('output', rate, chans)
     takes(work, lambda rec: counted(rec, ['record', rec, rate, chans], 0.5, rate // 50, (), want, lambda run: (
