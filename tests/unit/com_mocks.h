@@ -66,12 +66,10 @@ public:
     COM_METHOD(HRESULT, Stop, ());
     COM_METHOD(HRESULT, Unlock, (LPVOID, DWORD, LPVOID, DWORD));
     COM_METHOD(HRESULT, Restore, ());
-    COM_STUB(GetCaps, (LPDSBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD))
-    COM_STUB(GetPan, (LPLONG)) COM_STUB(GetFrequency, (LPDWORD)) COM_STUB(SetPan, (LONG))
-    COM_STUB(Initialize, (LPDIRECTSOUND, LPCDSBUFFERDESC)) COM_STUB(SetFormat, (LPCWAVEFORMATEX))
-    COM_STUB(SetFrequency, (DWORD)) COM_STUB(SetFX, (DWORD, LPDSEFFECTDESC, LPDWORD))
-    COM_STUB(AcquireResources, (DWORD, DWORD, LPDWORD))
-    COM_STUB(GetObjectInPath, (REFGUID, DWORD, REFGUID, LPVOID*))
+    COM_STUB(GetCaps, (LPDSBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD)) COM_STUB(GetPan, (LPLONG))
+    COM_STUB(GetFrequency, (LPDWORD)) COM_STUB(SetPan, (LONG)) COM_STUB(Initialize, (LPDIRECTSOUND, LPCDSBUFFERDESC))
+    COM_STUB(SetFormat, (LPCWAVEFORMATEX)) COM_STUB(SetFrequency, (DWORD)) COM_STUB(SetFX, (DWORD, LPDSEFFECTDESC, LPDWORD))
+    COM_STUB(AcquireResources, (DWORD, DWORD, LPDWORD)) COM_STUB(GetObjectInPath, (REFGUID, DWORD, REFGUID, LPVOID*))
 
     DSBUFFERDESC stDesc = {};
     WAVEFORMATEX stFormat = {};
@@ -93,9 +91,8 @@ public:
     COM_METHOD(HRESULT, CreateSoundBuffer, (LPCDSBUFFERDESC, LPLPDIRECTSOUNDBUFFER, IUnknown*));
     COM_METHOD(HRESULT, SetCooperativeLevel, (HWND, DWORD));
     COM_STUB(GetCaps, (LPDSCAPS)) COM_STUB(Compact, ()) COM_STUB(GetSpeakerConfig, (LPDWORD))
-    COM_STUB(DuplicateSoundBuffer, (LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER))
-    COM_STUB(SetSpeakerConfig, (DWORD)) COM_STUB(Initialize, (LPCGUID))
-    COM_STUB(VerifyCertification, (LPDWORD))
+    COM_STUB(DuplicateSoundBuffer, (LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER)) COM_STUB(SetSpeakerConfig, (DWORD))
+    COM_STUB(Initialize, (LPCGUID)) COM_STUB(VerifyCertification, (LPDWORD))
     static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN);
 
     static MockDirectSound* sm_pCurrent;
@@ -113,8 +110,8 @@ public:
     COM_METHOD(HRESULT, Stop, ());
     COM_METHOD(HRESULT, Unlock, (LPVOID, DWORD, LPVOID, DWORD));
     COM_METHOD(HRESULT, SetNotificationPositions, (DWORD, LPCDSBPOSITIONNOTIFY));
-    COM_STUB(GetCaps, (LPDSCBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD))
-    COM_STUB(GetStatus, (LPDWORD)) COM_STUB(Initialize, (LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC))
+    COM_STUB(GetCaps, (LPDSCBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD)) COM_STUB(GetStatus, (LPDWORD))
+    COM_STUB(Initialize, (LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC))
 
     DSCBUFFERDESC stDesc = {};
     WAVEFORMATEX stFormat = {};
@@ -146,9 +143,8 @@ public:
     COM_METHOD(HRESULT, OpenPropertyStore, (DWORD, IPropertyStore**));
     COM_METHOD(HRESULT, GetId, (LPWSTR*));
     COM_METHOD(HRESULT, GetValue, (REFPROPERTYKEY, PROPVARIANT*));
-    COM_STUB(Activate, (REFIID, DWORD, PROPVARIANT*, void**)) COM_STUB(GetState, (DWORD*))
-    COM_STUB(GetCount, (DWORD*)) COM_STUB(GetAt, (DWORD, PROPERTYKEY*))
-    COM_STUB(SetValue, (REFPROPERTYKEY, REFPROPVARIANT)) COM_STUB(Commit, ())
+    COM_STUB(Activate, (REFIID, DWORD, PROPVARIANT*, void**)) COM_STUB(GetState, (DWORD*)) COM_STUB(GetCount, (DWORD*))
+    COM_STUB(GetAt, (DWORD, PROPERTYKEY*)) COM_STUB(SetValue, (REFPROPERTYKEY, REFPROPVARIANT)) COM_STUB(Commit, ())
 
     std::wstring wstrName;
     std::wstring wstrId;
@@ -163,8 +159,7 @@ public:
     COM_METHOD(HRESULT, GetDefaultAudioEndpoint, (EDataFlow, ERole, IMMDevice**));
     COM_METHOD(HRESULT, GetCount, (UINT*));
     COM_METHOD(HRESULT, Item, (UINT, IMMDevice**));
-    COM_STUB(GetDevice, (LPCWSTR, IMMDevice**))
-    COM_STUB(RegisterEndpointNotificationCallback, (IMMNotificationClient*))
+    COM_STUB(GetDevice, (LPCWSTR, IMMDevice**)) COM_STUB(RegisterEndpointNotificationCallback, (IMMNotificationClient*))
     COM_STUB(UnregisterEndpointNotificationCallback, (IMMNotificationClient*))
 
     std::vector<MockEndpoint*> avecEndpoints[2];  // by flow: eRender, eCapture
@@ -189,8 +184,9 @@ public:
     COM_STUB(GetOutputCurrentType, (DWORD, DMO_MEDIA_TYPE*)) COM_STUB(Lock, (LONG))
     COM_STUB(GetInputSizeInfo, (DWORD, DWORD*, DWORD*, DWORD*)) COM_STUB(GetOutputSizeInfo, (DWORD, DWORD*, DWORD*))
     COM_STUB(GetInputMaxLatency, (DWORD, REFERENCE_TIME*)) COM_STUB(SetInputMaxLatency, (DWORD, REFERENCE_TIME))
-    COM_STUB(GetInputStatus, (DWORD, DWORD*)) COM_STUB(ProcessInput, (DWORD, IMediaBuffer*, DWORD, REFERENCE_TIME, REFERENCE_TIME))
-    COM_STUB(GetCount, (DWORD*)) COM_STUB(GetAt, (DWORD, PROPERTYKEY*)) COM_STUB(Commit, ())
+    COM_STUB(GetInputStatus, (DWORD, DWORD*))
+    COM_STUB(ProcessInput, (DWORD, IMediaBuffer*, DWORD, REFERENCE_TIME, REFERENCE_TIME)) COM_STUB(GetCount, (DWORD*))
+    COM_STUB(GetAt, (DWORD, PROPERTYKEY*)) COM_STUB(Commit, ())
 
     std::map<DWORD, PROPVARIANT> mapProperties;  // by property id, in the order of keys
     std::vector<DWORD> vecWritten;               // property ids in the order written

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
-#include <tuple>
 #include <thread>
 
 #include "aec/aceaudiocapture.h"
@@ -47,33 +46,32 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     vecRefusals.resize(9, "m_pSoundBuffer Can't Be NULL.");  // starting, playing, setting and reading the volume
     EXPECT_EQ(oWorld.TakeErrors(true), vecRefusals);
     ASSERT_EQ(DirectSoundInit(), 0u);
-    std::unique_ptr<CDirectSoundPlay> poPlayer(new (std::nothrow) CDirectSoundPlay());
-    ASSERT_EQ(poPlayer->Init(&stParam), 0u);
-    std::vector<uint8_t> vecIn(40960), vecOut(40960);
-    std::iota(vecIn.begin(), vecIn.end(), uint8_t{1});
-    uint32_t ulLength = 30000;
-    const auto fnWrite = [&](size_t ulFrom, uint32_t ul) { return poPlayer->WriteAudioData(vecIn.data() + ulFrom, ul); };
-    // A quarter full or less, three quarters or more; then 720 bytes left at the back, and 20000 fit
-    // only once they move to the front.
-    const uint32_t aulFills[] = {fnWrite(0, 10240), fnWrite(0, 1), fnWrite(0, 20479),
-                                 poPlayer->ReadAudioData(vecOut.data(), &ulLength), fnWrite(0, 9280), fnWrite(1, 20000)};
-    EXPECT_THAT(aulFills, ElementsAre(VOCORA_PLAY_STAGING_LOW, 0u, VOCORA_PLAY_STAGING_HIGH, 0u, VOCORA_PLAY_STAGING_LOW, 0u));
-    ulLength = 40960;
-    EXPECT_EQ(poPlayer->ReadAudioData(vecOut.data(), &ulLength), 0u);
-    std::vector<uint8_t> vecExpected(vecIn.begin() + 19759, vecIn.begin() + 20479);
-    vecExpected.insert(vecExpected.end(), vecIn.begin(), vecIn.begin() + 9280);
-    vecExpected.insert(vecExpected.end(), vecIn.begin() + 1, vecIn.begin() + 20001);
-    vecOut.resize(ulLength);
-    EXPECT_EQ(vecOut, vecExpected);
-    EXPECT_EQ(poPlayer->ReadAudioData(vecOut.data(), &ulLength), CDirectSoundPlay::kulNothingStaged);
-    EXPECT_EQ(ulLength, 0u);
-    poPlayer->Stop();
-    ulLength = 1000;
-    EXPECT_EQ(fnWrite(0, 40000), VOCORA_PLAY_STAGING_HIGH);
-    EXPECT_EQ(poPlayer->ReadAudioData(vecOut.data(), &ulLength), 0u);
-    EXPECT_EQ(fnWrite(0, 2000), VOCORA_ERR_NO_MEMORY) << "1960 bytes free in all";
-    EXPECT_EQ(fnWrite(0, 0), VOCORA_PLAY_STAGING_HIGH);
-    poPlayer.reset();
+    {
+        CDirectSoundPlay oPlayer;
+        ASSERT_EQ(oPlayer.Init(&stParam), 0u);
+        std::vector<uint8_t> vecIn(40960), vecOut;
+        std::iota(vecIn.begin(), vecIn.end(), uint8_t{1});
+        const auto fnWrite = [&](size_t ulFrom, uint32_t ul) { return oPlayer.WriteAudioData(vecIn.data() + ulFrom, ul); };
+        const auto fnRead = [&](uint32_t ul) {
+            vecOut.resize(ul);
+            const uint32_t ulResult = oPlayer.ReadAudioData(vecOut.data(), &ul);
+            return vecOut.resize(ul), ulResult;
+        };
+        // A quarter full or less, three quarters or more; then 720 bytes left at the back, and 20000 fit
+        // only once they move to the front.
+        const uint32_t aulFills[] = {fnWrite(0, 10240), fnWrite(0, 1),     fnWrite(0, 20479), fnRead(30000),
+                                     fnWrite(0, 9280),  fnWrite(1, 20000), fnRead(40960)};
+        EXPECT_THAT(aulFills, ElementsAre(VOCORA_PLAY_STAGING_LOW, 0u, VOCORA_PLAY_STAGING_HIGH, 0u, VOCORA_PLAY_STAGING_LOW, 0u, 0u));
+        std::vector<uint8_t> vecExpected(vecIn.begin() + 19759, vecIn.begin() + 20479);
+        vecExpected.insert(vecExpected.end(), vecIn.begin(), vecIn.begin() + 9280);
+        vecExpected.insert(vecExpected.end(), vecIn.begin() + 1, vecIn.begin() + 20001);
+        EXPECT_EQ(vecOut, vecExpected);
+        EXPECT_EQ(fnRead(10), CDirectSoundPlay::kulNothingStaged);
+        EXPECT_TRUE(vecOut.empty());
+        oPlayer.Stop();
+        const uint32_t aulFull[] = {fnWrite(0, 40000), fnRead(1000), fnWrite(0, 2000), fnWrite(0, 0)};
+        EXPECT_THAT(aulFull, ElementsAre(VOCORA_PLAY_STAGING_HIGH, 0u, VOCORA_ERR_NO_MEMORY, VOCORA_PLAY_STAGING_HIGH)) << "1960 bytes free in all";
+    }
     DirectSoundCleanup();
     EXPECT_EQ(oWorld.Unreleased(), "") << "the destructor closes";
     // The device object's own failures, as set-up reports them.
@@ -97,11 +95,8 @@ TEST(DirectSoundPlayer, VolumeMapsToAttenuationAndReadsBack)
         EXPECT_EQ(Vocora_SetPlayVolume(h, ulVolume), 0u);
         EXPECT_EQ(lAttenuation, lExpected) << ulVolume;
     }
-    int32_t lVolume = -1;
-    for (uint32_t ulVolume = 0; ulVolume <= 255; ++ulVolume) {
-        Vocora_SetPlayVolume(h, ulVolume);
-        Vocora_GetPlayVolume(h, &lVolume);
-        EXPECT_EQ(lVolume, static_cast<int32_t>(ulVolume));
+    for (int32_t lVolume = 0, lRead = -1; lVolume <= 255; ++lVolume) {
+        EXPECT_EQ((Vocora_SetPlayVolume(h, lVolume), Vocora_GetPlayVolume(h, &lRead), lRead), lVolume);
     }
     Vocora_DestoryPlayDec(h);
 }
@@ -112,13 +107,7 @@ TEST(DirectSoundPlayer, VolumeMapsToAttenuationAndReadsBack)
 TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
 {
     enum EDevice { kPlay, kCapture, kWaveOut, kEchoCancelling, kCaptureWithoutDirectSound };
-    struct Case {
-        EDevice eDevice;
-        AudioParam st;
-        uint32_t ulResult;
-        DWORD ulBufferBytes;
-        const char* pszError;
-    };
+    struct Case { EDevice eDevice; AudioParam st; uint32_t ulResult; DWORD ulBufferBytes; const char* pszError; };
     const char* const pszPlayRefused = "CDirectSoundPlay::Init Failed, CreateSoundBuffer Failed, Error:[-2005401500], ErrorMsg:Unsupported audio format.";
     const std::string strCaptureRefused = "CDirectSoundCapture::Init CreateCaptureBuffer Fail, System Error:[0x";
     const std::string strBadFormat = strCaptureRefused + "88780064], ErrorMsg:Unsupported audio format.";
@@ -161,12 +150,10 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         const uint32_t ulResult =
             bCapture ? Vocora_CreateCaptureDec(&stCase.st, stCase.eDevice != kEchoCancelling, reinterpret_cast<VocoraCaptureHandle*>(&h))
                      : Vocora_CreatePlayDec(&stCase.st, reinterpret_cast<VocoraPlayHandle*>(&h));
-        const DWORD ulBytes = stCase.eDevice == kCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes
-                                                         : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes;
-        SCOPED_TRACE(Message() << stCase.eDevice << ": " << stCase.st.ulSampleRate << " " << stCase.st.ulChannels << " "
-                               << stCase.st.ulBitsPerSample << " " << stCase.st.ulDataLen);
+        SCOPED_TRACE(Message() << "case " << &stCase - astCases);
         EXPECT_EQ(ulResult, stCase.ulResult);
-        EXPECT_EQ(ulBytes, stCase.ulBufferBytes);
+        EXPECT_EQ(stCase.eDevice == kCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes,
+                  stCase.ulBufferBytes);
         const std::vector<std::string> vecErrors = oWorld.TakeErrors(true);
         EXPECT_EQ(vecErrors.empty() ? "" : vecErrors[0], stCase.pszError);
         if (h != nullptr) {
@@ -199,12 +186,7 @@ void VOCORA_CALL StopOnLoss(void* p, int32_t l, const char* pszFile, uint32_t ul
 // player's too. The handle is destroyed cleanly.
 TEST(Workers, FaultsAreReported)
 {
-    struct Case {
-        bool bCapture;
-        const char* pszSite;
-        std::vector<Matcher<std::string>> vecErrors;  // as logged
-        bool bGoesOn;
-    };
+    struct Case { bool bCapture; const char* pszSite; std::vector<Matcher<std::string>> vecErrors; bool bGoesOn; };
     const Case astCases[] = {
         {false, "GetCurrentPosition", {"CDirectSoundPlay::WaitPlayDone Failed, DSound buffer GetCurrentPosition failed(retcode:-2005401480, errormsg:No audio device found)",
                                        "CDirectSoundPlay::PlayThread WaitPlayDone Failed, Error:[0x2000000b]."}, true},
@@ -406,7 +388,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
         oEngine.SetAecMode(3, 48000);
         EXPECT_EQ((oEngine.Start(), oEngine.Init(1, 16000, 16, 0)), 0u);  // running as Init comes
-        EXPECT_EQ(oWorld.oPlatform.pfnTimer, nullptr) << "the ticks stopped before the DSP is set up anew";
+        EXPECT_FALSE(oWorld.oPlatform.fnTimer) << "the ticks stopped before the DSP is set up anew";
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0000u) << "capture 0, render none";
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(2).lVal, 3);
         EXPECT_EQ(oEngine.SelectRenderDeviceByName(strLongest.c_str()), 0u);
@@ -459,7 +441,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.Start() + oEngine.Start() + oEngine.Stop() + oEngine.Stop() + oEngine.Start(), 0u) << "twice changes nothing";  // running as Uninit comes
         oEngine.Uninit();
         EXPECT_EQ(oWorld.oDsp.References(), 0) << "the DSP let go";
-        EXPECT_EQ(oWorld.oPlatform.pfnTimer, nullptr) << "the timer stopped";
+        EXPECT_FALSE(oWorld.oPlatform.fnTimer) << "the timer stopped";
         EXPECT_EQ(oEngine.IsDeviceChanged(), 1u);
         oEngine.Start();  // left running: the destructor stops the timer
     }
@@ -607,36 +589,33 @@ TEST(Exports, LogLevelsAndTheFirstNullArgumentIsNamed)
     const auto hPlay = reinterpret_cast<VocoraPlayHandle>(&oWorld);
     const auto hCapture = reinterpret_cast<VocoraCaptureHandle>(&oWorld);
     int32_t lVolume = 0;
-    const std::tuple<std::function<uint32_t()>, const char*, const char*> astCases[] = {
-        {[] { return Vocora_SetLogCB(nullptr); }, "Vocora_SetLogCB", "pfCB"},
-        {[] { return Vocora_DeviceDetect(0, nullptr); }, "Vocora_DeviceDetect", "pstAudioParam"},
-        {[] { return Vocora_CreatePlayDec(nullptr, nullptr); }, "Vocora_CreatePlayDec", "pstAudioParam"},
-        {[] { return Vocora_CreatePlayDec(&kstVoice, nullptr); }, "Vocora_CreatePlayDec", "phAudioPlayDec"},
-        {[] { return Vocora_DestoryPlayDec(nullptr); }, "Vocora_DestoryPlayDec", "phAudioPlayDec"},
-        {[] { return Vocora_PlayStart(nullptr); }, "Vocora_PlayStart", "phAudioPlayDec"},
-        {[] { return Vocora_PlayStop(nullptr); }, "Vocora_PlayStop", "phAudioPlayDec"},
-        {[] { return Vocora_Play(nullptr, nullptr, 4); }, "Vocora_Play", "phAudioPlayDec"},
-        {[&] { return Vocora_Play(hPlay, nullptr, 0); }, "Vocora_Play", "pucData"},
-        {[] { return Vocora_SetPlayVolume(nullptr, 1); }, "Vocora_SetPlayVolume", "phAudioPlayDec"},
-        {[] { return Vocora_GetPlayVolume(nullptr, nullptr); }, "Vocora_GetPlayVolume", "phAudioPlayDec"},
-        {[&] { return Vocora_GetPlayVolume(hPlay, nullptr); }, "Vocora_GetPlayVolume", "plVolume"},
-        {[] { return Vocora_CreateCaptureDec(nullptr, 0, nullptr); }, "Vocora_CreateCaptureDec", "pstAudioParam"},
-        {[] { return Vocora_CreateCaptureDec(&kstVoice, 1, nullptr); }, "Vocora_CreateCaptureDec", "hAudioCaptureDec"},
-        {[] { return Vocora_SetMicVolume(nullptr, 1); }, "Vocora_SetMicVolume", "hAudioCaptureDec"},
-        {[] { return Vocora_GetMicVolume(nullptr, nullptr); }, "Vocora_GetMicVolume", "hAudioCaptureDec"},
-        {[&] { return Vocora_GetMicVolume(hCapture, nullptr); }, "Vocora_GetMicVolume", "plVolume"},
-        {[] { return Vocora_SetCaptureCallBack(nullptr, nullptr, nullptr); }, "Vocora_SetCaptureCallBack", "hAudioCaptureDec"},
-        {[&] { return Vocora_SetCaptureCallBack(hCapture, nullptr, &lVolume); }, "Vocora_SetCaptureCallBack", "pfnAudioCaptureCallBack"},
-        {[] { return Vocora_DestoryCaptureDec(nullptr); }, "Vocora_DestoryCaptureDec", "hAudioCaptureDec"},
-    };
-    for (const auto& [fnCall, pszExport, pszName] : astCases) {
-        CLog::Clear();
-        EXPECT_EQ(fnCall(), VOCORA_ERR_INVALID_ARG) << pszExport;
-        const std::vector<LogRecord> vec = CLog::Records();
-        ASSERT_EQ(vec.size(), 1u) << pszExport;
-        EXPECT_EQ(std::to_string(vec[0].lLevel) + " " + vec[0].strFile + " " + vec[0].strFunction + ": " + vec[0].strText,
-                  "2 src/vocora_sdk_func.cpp " + std::string(pszExport) + ": " + pszName + " Can't Be NULL.");
+    CLog::Clear();
+    const uint32_t aulResults[] = {
+        Vocora_SetLogCB(nullptr), Vocora_DeviceDetect(0, nullptr), Vocora_CreatePlayDec(nullptr, nullptr),
+        Vocora_CreatePlayDec(&kstVoice, nullptr), Vocora_DestoryPlayDec(nullptr), Vocora_PlayStart(nullptr),
+        Vocora_PlayStop(nullptr), Vocora_Play(nullptr, nullptr, 4), Vocora_Play(hPlay, nullptr, 0),
+        Vocora_SetPlayVolume(nullptr, 1), Vocora_GetPlayVolume(nullptr, nullptr), Vocora_GetPlayVolume(hPlay, nullptr),
+        Vocora_CreateCaptureDec(nullptr, 0, nullptr), Vocora_CreateCaptureDec(&kstVoice, 1, nullptr),
+        Vocora_SetMicVolume(nullptr, 1), Vocora_GetMicVolume(nullptr, nullptr), Vocora_GetMicVolume(hCapture, nullptr),
+        Vocora_SetCaptureCallBack(nullptr, nullptr, nullptr), Vocora_SetCaptureCallBack(hCapture, nullptr, &lVolume),
+        Vocora_DestoryCaptureDec(nullptr)};
+    EXPECT_THAT(aulResults, Each(VOCORA_ERR_INVALID_ARG));
+    std::vector<std::string> vecNamed;
+    for (const LogRecord& st : CLog::Records()) {
+        vecNamed.push_back(std::to_string(st.lLevel) + " " + st.strFile + " " + st.strFunction + ": " + st.strText);
     }
+    const char* const apszNamed[] = {
+        "SetLogCB: pfCB", "DeviceDetect: pstAudioParam", "CreatePlayDec: pstAudioParam", "CreatePlayDec: phAudioPlayDec",
+        "DestoryPlayDec: phAudioPlayDec", "PlayStart: phAudioPlayDec", "PlayStop: phAudioPlayDec", "Play: phAudioPlayDec",
+        "Play: pucData", "SetPlayVolume: phAudioPlayDec", "GetPlayVolume: phAudioPlayDec", "GetPlayVolume: plVolume",
+        "CreateCaptureDec: pstAudioParam", "CreateCaptureDec: hAudioCaptureDec", "SetMicVolume: hAudioCaptureDec",
+        "GetMicVolume: hAudioCaptureDec", "GetMicVolume: plVolume", "SetCaptureCallBack: hAudioCaptureDec",
+        "SetCaptureCallBack: pfnAudioCaptureCallBack", "DestoryCaptureDec: hAudioCaptureDec"};
+    std::vector<std::string> vecExpected;
+    for (const char* psz : apszNamed) {
+        vecExpected.push_back(std::string("2 src/vocora_sdk_func.cpp Vocora_") + psz + " Can't Be NULL.");
+    }
+    EXPECT_EQ(vecNamed, vecExpected) << "one record each";
     CLog::Clear();
     EXPECT_EQ(Vocora_DeviceDetect(0, &kstVoice), VOCORA_ERR_NOT_AVAILABLE);
     EXPECT_EQ(Vocora_Cleanup(), 0u) << "without initialisation";

@@ -31,17 +31,12 @@ struct PlatformFakes {
     static void Free(void* p)
     {
         if (p != nullptr && !F().Give(p)) {
-            std::fprintf(stderr, "freeing %p, which the platform did not hand out\n", p);
-            std::abort();
+            std::fprintf(stderr, "freeing %p, which the platform did not hand out\n", p), std::abort();
         }
         std::free(p);
     }
-    static HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES p, BOOL b1, BOOL b2, LPCWSTR psz)
-    {
-        return Fault("CreateEventW") ? nullptr : Held(::CreateEventW(p, b1, b2, psz));
-    }
-    static uintptr_t BeginThreadEx(void* p, unsigned ul, unsigned(__stdcall* pfn)(void*), void* pArg,
-                                   unsigned ulFlags, unsigned* pulId)
+    static HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES p, BOOL b1, BOOL b2, LPCWSTR psz) { return Fault("CreateEventW") ? nullptr : Held(::CreateEventW(p, b1, b2, psz)); }
+    static uintptr_t BeginThreadEx(void* p, unsigned ul, unsigned(__stdcall* pfn)(void*), void* pArg, unsigned ulFlags, unsigned* pulId)
     {
         return Fault("_beginthreadex") ? 0 : Held(_beginthreadex(p, ul, pfn, pArg, ulFlags, pulId));
     }
@@ -50,16 +45,9 @@ struct PlatformFakes {
     // Time-outs are cut short, so that polling loops go round quickly.
     static DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ulMs)
     {
-        if (ulMs != INFINITE && Fault("WaitForSingleObject")) {
-            return WAIT_FAILED;
-        }
-        return ::WaitForSingleObject(h, ulMs == INFINITE ? ulMs : std::min<DWORD>(ulMs, 5));
+        return ulMs == INFINITE ? ::WaitForSingleObject(h, ulMs) : Fault("WaitForSingleObject") ? WAIT_FAILED : ::WaitForSingleObject(h, std::min<DWORD>(ulMs, 5));
     }
-    static void WINAPI Sleep(DWORD ulMs)
-    {
-        ++F().aiSleeps[std::min<DWORD>(ulMs, 15)];
-        ::Sleep(std::min<DWORD>(ulMs, 10));
-    }
+    static void WINAPI Sleep(DWORD ulMs) { ++F().aiSleeps[std::min<DWORD>(ulMs, 15)], ::Sleep(std::min<DWORD>(ulMs, 10)); }
     static BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) { return F().vecQuietModules.push_back(h), TRUE; }
     static BOOL WINAPI GetModuleHandleExW(DWORD ulFlags, LPCWSTR, HMODULE*) { return F().vecPins.push_back(ulFlags), !Fault("GetModuleHandleExW"); }
 
@@ -71,8 +59,7 @@ struct PlatformFakes {
     static FARPROC WINAPI GetProcAddress(HMODULE h, LPCSTR pszName)
     {
         const auto it = F().mapDirectSound.find(pszName);
-        const bool bFound = h == khDirectSound && it != F().mapDirectSound.end();
-        return bFound && !Fault("GetProcAddress") ? it->second : nullptr;
+        return h == khDirectSound && it != F().mapDirectSound.end() && !Fault("GetProcAddress") ? it->second : nullptr;
     }
     static BOOL WINAPI FreeLibrary(HMODULE h)
     {
@@ -90,20 +77,13 @@ struct PlatformFakes {
             return MMSYSERR_NODRIVER;
         }
         F().stWaveOutFormat = *pst;
-        F().ulWaveOutProc = ulProc;
-        *ph = Held(reinterpret_cast<HWAVEOUT>(0x3A70 + ++F().ulWaveOutOpened));
-        return MMSYSERR_NOERROR;
+        F().pfnWaveOutProc = reinterpret_cast<decltype(F().pfnWaveOutProc)>(ulProc);
+        return *ph = Held(reinterpret_cast<HWAVEOUT>(0x3A70 + ++F().ulWaveOutOpened)), MMSYSERR_NOERROR;
     }
-    static MMRESULT WINAPI WaveOutPrepareHeader(HWAVEOUT, LPWAVEHDR pst, UINT)
-    {
-        return Fault("waveOutPrepareHeader") ? MMSYSERR_NOMEM : (pst->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR);
-    }
+    static MMRESULT WINAPI WaveOutPrepareHeader(HWAVEOUT, LPWAVEHDR pst, UINT) { return Fault("waveOutPrepareHeader") ? MMSYSERR_NOMEM : (pst->dwFlags |= WHDR_PREPARED, 0); }
     static MMRESULT WINAPI WaveOutUnprepareHeader(HWAVEOUT, LPWAVEHDR pst, UINT)
     {
-        if ((pst->dwFlags & WHDR_INQUEUE) != 0) {
-            return WAVERR_STILLPLAYING;
-        }
-        return Fault("waveOutUnprepareHeader") ? MMSYSERR_INVALPARAM : (pst->dwFlags &= ~WHDR_PREPARED, MMSYSERR_NOERROR);
+        return (pst->dwFlags & WHDR_INQUEUE) != 0 ? WAVERR_STILLPLAYING : Fault("waveOutUnprepareHeader") ? MMSYSERR_INVALPARAM : (pst->dwFlags &= ~WHDR_PREPARED, 0);
     }
     static MMRESULT WINAPI WaveOutWrite(HWAVEOUT, LPWAVEHDR pst, UINT)
     {
@@ -113,20 +93,10 @@ struct PlatformFakes {
         std::lock_guard<std::recursive_mutex> oLock(F().mtx);
         pst->dwFlags = (pst->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
         F().vecWaveOut.emplace_back(pst->lpData, pst->lpData + pst->dwBufferLength);
-        F().vecQueued.push_back(pst);
-        return MMSYSERR_NOERROR;
+        return F().vecQueued.push_back(pst), MMSYSERR_NOERROR;
     }
-    static MMRESULT WINAPI WaveOutReset(HWAVEOUT)
-    {
-        return Fault("waveOutReset") ? MMSYSERR_NODRIVER : (F().CompleteWaveOut(SIZE_MAX), MMSYSERR_NOERROR);
-    }
-    static MMRESULT WINAPI WaveOutClose(HWAVEOUT h)
-    {
-        if (!F().vecQueued.empty() || !F().Give(h)) {
-            return WAVERR_STILLPLAYING;
-        }
-        return Fault("waveOutClose") ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
-    }
+    static MMRESULT WINAPI WaveOutReset(HWAVEOUT) { return Fault("waveOutReset") ? MMSYSERR_NODRIVER : (F().CompleteWaveOut(SIZE_MAX), 0); }
+    static MMRESULT WINAPI WaveOutClose(HWAVEOUT h) { return !F().vecQueued.empty() || !F().Give(h) ? WAVERR_STILLPLAYING : Fault("waveOutClose") ? MMSYSERR_NODRIVER : 0; }
 
     // Each open is a handle of its own, which only works until it is closed.
     static MMRESULT WINAPI MixerOpen(LPHMIXER ph, UINT, DWORD_PTR, DWORD_PTR, DWORD)
@@ -135,10 +105,7 @@ struct PlatformFakes {
         return Fault("mixerOpen") ? MMSYSERR_BADDEVICEID : (*ph = Held(reinterpret_cast<HMIXER>(++sm_ulOpened)), 0);
     }
     static MMRESULT WINAPI MixerClose(HMIXER h) { return !F().Give(h) || Fault("mixerClose") ? MMSYSERR_INVALHANDLE : 0; }
-    static MMRESULT WINAPI MixerGetDevCapsW(UINT_PTR, LPMIXERCAPSW, UINT)
-    {
-        return Fault("mixerGetDevCapsW") ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR;
-    }
+    static MMRESULT WINAPI MixerGetDevCapsW(UINT_PTR, LPMIXERCAPSW, UINT) { return Fault("mixerGetDevCapsW") ? MMSYSERR_INVALHANDLE : 0; }
     // The recording destination, then its sources by index.
     static MMRESULT WINAPI MixerGetLineInfoW(HMIXEROBJ, LPMIXERLINEW pst, DWORD ulFlags)
     {
@@ -153,8 +120,7 @@ struct PlatformFakes {
             return MIXERR_INVALLINE;
         }
         pst->dwComponentType = vecSources[pst->dwSource];
-        pst->dwLineID = 0x100 + pst->dwSource;
-        return MMSYSERR_NOERROR;
+        return pst->dwLineID = 0x100 + pst->dwSource, MMSYSERR_NOERROR;
     }
     static MMRESULT WINAPI MixerGetLineControlsW(HMIXEROBJ, LPMIXERLINECONTROLSW pst, DWORD)
     {
@@ -180,21 +146,16 @@ struct PlatformFakes {
         return pul == nullptr ? MIXERR_INVALCONTROL : (F().ulMixerValue = *pul, MMSYSERR_NOERROR);
     }
 
-    static MMRESULT WINAPI TimeSetEvent(UINT ulDelay, UINT ulResolution, LPTIMECALLBACK pfn, DWORD_PTR ulUser,
-                                        UINT ulFlags)
+    static MMRESULT WINAPI TimeSetEvent(UINT ulDelay, UINT ulResolution, LPTIMECALLBACK pfn, DWORD_PTR ulUser, UINT ulFlags)
     {
         if (Fault("timeSetEvent")) {
             return 0;
         }
         F().strTimerSet = std::to_string(ulDelay) + " " + std::to_string(ulResolution) + " " + std::to_string(ulFlags);
-        F().pfnTimer = pfn;
-        F().ulTimerUser = ulUser;
+        F().fnTimer = [pfn, ulUser] { pfn(CFakePlatform::kulTimerId, 0, ulUser, 0, 0); };
         return F().Take("timers"), CFakePlatform::kulTimerId;
     }
-    static MMRESULT WINAPI TimeKillEvent(UINT ulId)
-    {
-        return F().Give(ulId == CFakePlatform::kulTimerId ? "timers" : "foreign timers"), F().pfnTimer = nullptr, TIMERR_NOERROR;
-    }
+    static MMRESULT WINAPI TimeKillEvent(UINT ulId) { return F().Give(ulId == CFakePlatform::kulTimerId ? "timers" : "foreign timers"), F().fnTimer = nullptr, 0; }
     static MMRESULT WINAPI TimeBeginPeriod(UINT ulMs) { return F().Take("periods of " + std::to_string(ulMs)), 0; }
     static MMRESULT WINAPI TimeEndPeriod(UINT ulMs) { return F().Give("periods of " + std::to_string(ulMs)), 0; }
 
@@ -203,18 +164,10 @@ struct PlatformFakes {
         *ppv = nullptr;
         const auto& vecClasses = F().vecClasses;
         const auto it = std::find_if(vecClasses.begin(), vecClasses.end(), [&](auto& st) { return st.first == stClsid; });
-        return Fault("CoCreateInstance") ? E_OUTOFMEMORY
-               : it == vecClasses.end()  ? REGDB_E_CLASSNOTREG
-                                         : it->second->QueryInterface(riid, ppv);
+        return Fault("CoCreateInstance") ? E_OUTOFMEMORY : it == vecClasses.end() ? REGDB_E_CLASSNOTREG : it->second->QueryInterface(riid, ppv);
     }
     static void WINAPI CoTaskMemFree(LPVOID p) { F().Give(p), ::CoTaskMemFree(p); }
-    static HRESULT WINAPI PropVariantClear(PROPVARIANT* pst)
-    {
-        if (pst->vt == VT_LPWSTR) {
-            CoTaskMemFree(pst->pwszVal);
-        }
-        return PropVariantInit(pst), S_OK;
-    }
+    static HRESULT WINAPI PropVariantClear(PROPVARIANT* pst) { return pst->vt == VT_LPWSTR ? CoTaskMemFree(pst->pwszVal) : void(), PropVariantInit(pst), S_OK; }
     static HRESULT WINAPI MoInitMediaType(DMO_MEDIA_TYPE* pst, DWORD ulBytes)
     {
         if (Fault("MoInitMediaType")) {
@@ -222,15 +175,12 @@ struct PlatformFakes {
         }
         *pst = {};
         pst->cbFormat = ulBytes;
-        pst->pbFormat = static_cast<BYTE*>(F().TaskMemory(ulBytes));
-        return S_OK;
+        return pst->pbFormat = static_cast<BYTE*>(F().TaskMemory(ulBytes)), S_OK;
     }
     static HRESULT WINAPI MoFreeMediaType(DMO_MEDIA_TYPE* pst) { return CoTaskMemFree(pst->pbFormat), S_OK; }
-    static int WINAPI WideCharToMultiByte(UINT ulPage, DWORD ulFlags, LPCWCH pwsz, int i, LPSTR psz, int iBytes,
-                                          LPCCH pszDefault, LPBOOL pb)
+    static int WINAPI WideCharToMultiByte(UINT ulPage, DWORD ulFlags, LPCWCH pwsz, int i, LPSTR psz, int iBytes, LPCCH pszDefault, LPBOOL pb)
     {
-        return Fault("WideCharToMultiByte") ? 0 : ::WideCharToMultiByte(ulPage, ulFlags, pwsz, i, psz, iBytes,
-                                                                           pszDefault, pb);
+        return Fault("WideCharToMultiByte") ? 0 : ::WideCharToMultiByte(ulPage, ulFlags, pwsz, i, psz, iBytes, pszDefault, pb);
     }
 };
 
@@ -275,9 +225,7 @@ std::string CFakePlatform::Outstanding() const
 {
     std::lock_guard<std::recursive_mutex> oLock(mtx);
     std::ostringstream oOut;
-    if (!m_setHeld.empty()) {
-        oOut << m_setHeld.size() << " memory blocks, handles or devices; ";
-    }
+    oOut << (m_setHeld.empty() ? "" : std::to_string(m_setHeld.size()) + " memory blocks, handles or devices; ");
     for (const auto& [str, iCount] : m_mapHeld) {
         oOut << (iCount != 0 ? str + " " + std::to_string(iCount) + "; " : "");
     }
@@ -293,10 +241,9 @@ void CFakePlatform::CompleteWaveOut(size_t ulCount)
         vecDone.assign(vecQueued.begin(), itEnd);
         vecQueued.erase(vecQueued.begin(), itEnd);
     }
-    using WaveOutProc = void(CALLBACK*)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
     for (WAVEHDR* pst : vecDone) {
         pst->dwFlags = (pst->dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
-        reinterpret_cast<WaveOutProc>(ulWaveOutProc)(nullptr, WOM_DONE, 0, reinterpret_cast<DWORD_PTR>(pst), 0);
+        pfnWaveOutProc(nullptr, WOM_DONE, 0, reinterpret_cast<DWORD_PTR>(pst), 0);
     }
 }
 

@@ -60,18 +60,17 @@ public:
     DWORD ulMixerLine = 0;                                // line whose control was asked for
     std::vector<std::vector<uint8_t>> vecWaveOut;         // blocks written, in order
     WAVEFORMATEX stWaveOutFormat = {};
-    DWORD_PTR ulWaveOutProc = 0;
+    void(CALLBACK* pfnWaveOutProc)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) = nullptr;
     std::vector<WAVEHDR*> vecQueued;                      // written, not yet done
     uintptr_t ulWaveOutOpened = 0;
     std::string strTimerSet;                              // "delay resolution flags" of the last timer
-    LPTIMECALLBACK pfnTimer = nullptr;
-    DWORD_PTR ulTimerUser = 0;
+    std::function<void()> fnTimer;                        // the timer's callback, while it runs
     std::vector<HMODULE> vecQuietModules;                 // thread notifications turned off
     std::vector<DWORD> vecPins;                           // flags of each GetModuleHandleExW
     std::function<void()> fnBeforeUnload;                 // called as DSOUND.DLL goes
     std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
-    void FireTimer() { if (pfnTimer != nullptr) { pfnTimer(kulTimerId, 0, ulTimerUser, 0, 0); } }  // one tick, here
+    void FireTimer() { fnTimer ? fnTimer() : void(); }  // one tick, here
     mutable std::recursive_mutex mtx;
 
 private:
