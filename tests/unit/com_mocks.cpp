@@ -5,9 +5,6 @@
 
 #include "aec/aec_ids.h"
 
-MockDirectSound* MockDirectSound::sm_pCurrent = nullptr;
-MockDirectSoundCapture* MockDirectSoundCapture::sm_pCurrent = nullptr;
-
 namespace {
 
 // A default action that fails with hrFail when the fault strikes its site,
@@ -52,8 +49,7 @@ HRESULT CreateBuffer(TBuffer& oBuffer, const TDesc* pstDesc, TInterface** pp)
 
 MockSoundBuffer::MockSoundBuffer()
 {
-    Answer<IDirectSoundBuffer>(IID_IDirectSoundBuffer);
-    Answer<IDirectSoundBuffer8>(IID_IDirectSoundBuffer8);
+    Answer<IDirectSoundBuffer>(IID_IDirectSoundBuffer), Answer<IDirectSoundBuffer8>(IID_IDirectSoundBuffer8);
     // The write cursor moves on half a block at every look, as if the device played.
     FALLIBLE(GetCurrentPosition, DSERR_NODRIVER, [this](LPDWORD pulPlay, LPDWORD pulWrite) {
         const auto ulSize = static_cast<DWORD>(vecMemory.size());
@@ -104,8 +100,7 @@ HRESULT WINAPI MockDirectSound::Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN)
 // block's end.
 MockCaptureBuffer::MockCaptureBuffer()
 {
-    Answer<IDirectSoundCaptureBuffer>(IID_IDirectSoundCaptureBuffer);
-    Answer<IDirectSoundNotify>(IID_IDirectSoundNotify);
+    Answer<IDirectSoundCaptureBuffer>(IID_IDirectSoundCaptureBuffer), Answer<IDirectSoundNotify>(IID_IDirectSoundNotify);
     FALLIBLE(SetNotificationPositions, DSERR_INVALIDPARAM,
              [this](DWORD ulCount, LPCDSBPOSITIONNOTIFY pst) { return vecNotify.assign(pst, pst + ulCount), S_OK; });
     FALLIBLE(Start, DSERR_NODRIVER, [this](DWORD) { return ::SetEvent(vecNotify.at(0).hEventNotify), S_OK; });
@@ -174,8 +169,7 @@ MockEnumerator::MockEnumerator()
 
 MockDsp::MockDsp()
 {
-    Answer<IMediaObject>(kIidMediaObject);
-    Answer<IPropertyStore>(kIidPropertyStore);
+    Answer<IMediaObject>(kIidMediaObject), Answer<IPropertyStore>(kIidPropertyStore);
     FALLIBLE(SetValue, E_INVALIDARG, [this](REFPROPERTYKEY stKey, REFPROPVARIANT stValue) {
         return mapProperties[stKey.pid] = stValue, vecWritten.push_back(stKey.pid), S_OK;
     });

@@ -71,18 +71,17 @@ public:
     COM_STUB(SetFormat, (LPCWAVEFORMATEX)) COM_STUB(SetFrequency, (DWORD)) COM_STUB(SetFX, (DWORD, LPDSEFFECTDESC, LPDWORD))
     COM_STUB(AcquireResources, (DWORD, DWORD, LPDWORD)) COM_STUB(GetObjectInPath, (REFGUID, DWORD, REFGUID, LPVOID*))
 
+    // bStuck: the device is gone, the cursor stands still. iLostLooks: looks at the status that
+    // find the buffer lost. iBehindCursor: locks across the write cursor. vecPlayed: every region
+    // unlocked, in order.
     DSBUFFERDESC stDesc = {};
     WAVEFORMATEX stFormat = {};
-    std::vector<uint8_t> vecMemory;
+    std::vector<uint8_t> vecMemory, vecPlayed;
     std::atomic<DWORD> ulWriteCursor{0};
-    std::atomic<bool> bPlaying{false};
-    std::atomic<bool> bStuck{false};  // the device is gone: the cursor stands still
-    std::atomic<int> iLostLooks{0};   // looks at the status that find the buffer lost
-    std::atomic<int> iRestored{0};
-    std::atomic<int> iBehindCursor{0};  // locks across the write cursor
+    std::atomic<bool> bPlaying{false}, bStuck{false};
+    std::atomic<int> iLostLooks{0}, iRestored{0}, iBehindCursor{0};
     std::atomic<LONG> lVolume{0};
     std::mutex mtxPlayed;
-    std::vector<uint8_t> vecPlayed;  // every region unlocked, in order
 };
 
 class MockDirectSound : public CComMock<IDirectSound8> {
@@ -95,9 +94,9 @@ public:
     COM_STUB(Initialize, (LPCGUID)) COM_STUB(VerifyCertification, (LPDWORD))
     static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN);
 
-    static MockDirectSound* sm_pCurrent;
+    static inline MockDirectSound* sm_pCurrent = nullptr;
     std::atomic<int> iCreated{0};
-    std::atomic<long> lBuffersAtCreate{0};
+    std::atomic<long> lBuffersAtCreate{0};  // the buffer's references as a new object is made
     ::testing::NiceMock<MockSoundBuffer> oBuffer;
 };
 
@@ -113,13 +112,14 @@ public:
     COM_STUB(GetCaps, (LPDSCBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD)) COM_STUB(GetStatus, (LPDWORD))
     COM_STUB(Initialize, (LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC))
 
+    // bStuck: the device is gone, no block, no signal. ucNext: the device records a byte counter.
     DSCBUFFERDESC stDesc = {};
     WAVEFORMATEX stFormat = {};
     std::vector<uint8_t> vecMemory;
     std::vector<DSBPOSITIONNOTIFY> vecNotify;
     std::atomic<DWORD> ulReadPos{0};
-    std::atomic<bool> bStuck{false};  // the device is gone: no block, no signal
-    uint8_t ucNext = 0;  // the device records a byte counter
+    std::atomic<bool> bStuck{false};
+    uint8_t ucNext = 0;
 };
 
 class MockDirectSoundCapture : public CComMock<IDirectSoundCapture> {
@@ -129,7 +129,7 @@ public:
     COM_STUB(GetCaps, (LPDSCCAPS)) COM_STUB(Initialize, (LPCGUID))
     static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUNDCAPTURE8* pp, LPUNKNOWN);
 
-    static MockDirectSoundCapture* sm_pCurrent;
+    static inline MockDirectSoundCapture* sm_pCurrent = nullptr;
     std::atomic<int> iCreated{0};
     std::atomic<long> lBuffersAtCreate{0};
     GUID stDevice = {};
@@ -146,8 +146,7 @@ public:
     COM_STUB(Activate, (REFIID, DWORD, PROPVARIANT*, void**)) COM_STUB(GetState, (DWORD*)) COM_STUB(GetCount, (DWORD*))
     COM_STUB(GetAt, (DWORD, PROPERTYKEY*)) COM_STUB(SetValue, (REFPROPERTYKEY, REFPROPVARIANT)) COM_STUB(Commit, ())
 
-    std::wstring wstrName;
-    std::wstring wstrId;
+    std::wstring wstrName, wstrId;
 };
 
 // The device enumerator is also the collection it hands out, for the flow
@@ -188,11 +187,12 @@ public:
     COM_STUB(ProcessInput, (DWORD, IMediaBuffer*, DWORD, REFERENCE_TIME, REFERENCE_TIME)) COM_STUB(GetCount, (DWORD*))
     COM_STUB(GetAt, (DWORD, PROPERTYKEY*)) COM_STUB(Commit, ())
 
-    std::map<DWORD, PROPVARIANT> mapProperties;  // by property id, in the order of keys
-    std::vector<DWORD> vecWritten;               // property ids in the order written
-    DMO_MEDIA_TYPE stOutputType = {};  // its format block not kept
+    // Properties by id, and the ids in the order written; the output type without its format block,
+    // which stOutput keeps; the bytes ready at each ProcessOutput pass, cycling (0: nothing).
+    std::map<DWORD, PROPVARIANT> mapProperties;
+    std::vector<DWORD> vecWritten, vecReady = {320};
+    DMO_MEDIA_TYPE stOutputType = {};
     WAVEFORMATEX stOutput = {};
-    std::vector<DWORD> vecReady = {320};  // bytes per ProcessOutput pass, cycling; 0: nothing
     size_t ulPass = 0;
     uint8_t ucNext = 0;
 };

@@ -26,15 +26,10 @@ struct PlatformFakes {
     static bool Fault(const char* pszSite) { return CFakePlatform::Fault(pszSite); }
     template <class T>
     static T Held(T h) { return F().Take(reinterpret_cast<const void*>(h)), h; }
+    static void Refuse(const void* p) { std::fprintf(stderr, "freeing %p, which the platform did not hand out\n", p), std::abort(); }
 
     static void* Malloc(size_t ulSize) { return Fault("malloc") ? nullptr : Held(std::malloc(ulSize)); }
-    static void Free(void* p)
-    {
-        if (p != nullptr && !F().Give(p)) {
-            std::fprintf(stderr, "freeing %p, which the platform did not hand out\n", p), std::abort();
-        }
-        std::free(p);
-    }
+    static void Free(void* p) { p == nullptr || F().Give(p) ? std::free(p) : Refuse(p); }
     static HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES p, BOOL b1, BOOL b2, LPCWSTR psz) { return Fault("CreateEventW") ? nullptr : Held(::CreateEventW(p, b1, b2, psz)); }
     static uintptr_t BeginThreadEx(void* p, unsigned ul, unsigned(__stdcall* pfn)(void*), void* pArg, unsigned ulFlags, unsigned* pulId)
     {
@@ -51,6 +46,7 @@ struct PlatformFakes {
     static BOOL WINAPI DisableThreadLibraryCalls(HMODULE h) { return F().vecQuietModules.push_back(h), TRUE; }
     static BOOL WINAPI GetModuleHandleExW(DWORD ulFlags, LPCWSTR, HMODULE*) { return F().vecPins.push_back(ulFlags), !Fault("GetModuleHandleExW"); }
 
+    // DSOUND.DLL is there when the test gave it exports.
     static HMODULE WINAPI LoadLibraryA(LPCSTR pszName)
     {
         const bool bFound = !F().mapDirectSound.empty() && std::strcmp(pszName, "DSOUND.DLL") == 0;
@@ -63,9 +59,7 @@ struct PlatformFakes {
     }
     static BOOL WINAPI FreeLibrary(HMODULE h)
     {
-        if (h == khDirectSound && F().fnBeforeUnload) {
-            F().fnBeforeUnload();
-        }
+        h == khDirectSound && F().fnBeforeUnload ? F().fnBeforeUnload() : void();
         return F().Give(h == khDirectSound ? "modules" : "foreign modules"), TRUE;
     }
 
@@ -116,17 +110,13 @@ struct PlatformFakes {
         if ((ulFlags & MIXER_GETLINEINFOF_QUERYMASK) == MIXER_GETLINEINFOF_COMPONENTTYPE) {
             return pst->cConnections = static_cast<DWORD>(vecSources.size()), MMSYSERR_NOERROR;
         }
-        if (pst->dwSource >= vecSources.size() || vecSources[pst->dwSource] == 0) {
-            return MIXERR_INVALLINE;
-        }
-        pst->dwComponentType = vecSources[pst->dwSource];
-        return pst->dwLineID = 0x100 + pst->dwSource, MMSYSERR_NOERROR;
+        const bool bAnswers = pst->dwSource < vecSources.size() && vecSources[pst->dwSource] != 0;
+        return bAnswers ? (pst->dwComponentType = vecSources[pst->dwSource], pst->dwLineID = 0x100 + pst->dwSource, 0) : MIXERR_INVALLINE;
     }
     static MMRESULT WINAPI MixerGetLineControlsW(HMIXEROBJ, LPMIXERLINECONTROLSW pst, DWORD)
     {
         F().ulMixerLine = pst->dwLineID;
-        pst->pamxctrl->dwControlID = kulVolumeControl;
-        return Fault("mixerGetLineControlsW") ? MIXERR_INVALCONTROL : MMSYSERR_NOERROR;
+        return pst->pamxctrl->dwControlID = kulVolumeControl, Fault("mixerGetLineControlsW") ? MIXERR_INVALCONTROL : 0;
     }
     // One channel of one unsigned value, of the control the line query found.
     static DWORD* Value(HMIXEROBJ h, LPMIXERCONTROLDETAILS pst, const char* pszSite)
@@ -138,12 +128,12 @@ struct PlatformFakes {
     static MMRESULT WINAPI MixerGetControlDetailsW(HMIXEROBJ h, LPMIXERCONTROLDETAILS pst, DWORD)
     {
         DWORD* pul = Value(h, pst, "mixerGetControlDetailsW");
-        return pul == nullptr ? MIXERR_INVALCONTROL : (*pul = F().ulMixerValue, MMSYSERR_NOERROR);
+        return pul == nullptr ? MIXERR_INVALCONTROL : (*pul = F().ulMixerValue, 0);
     }
     static MMRESULT WINAPI MixerSetControlDetails(HMIXEROBJ h, LPMIXERCONTROLDETAILS pst, DWORD)
     {
         DWORD* pul = Value(h, pst, "mixerSetControlDetails");
-        return pul == nullptr ? MIXERR_INVALCONTROL : (F().ulMixerValue = *pul, MMSYSERR_NOERROR);
+        return pul == nullptr ? MIXERR_INVALCONTROL : (F().ulMixerValue = *pul, 0);
     }
 
     static MMRESULT WINAPI TimeSetEvent(UINT ulDelay, UINT ulResolution, LPTIMECALLBACK pfn, DWORD_PTR ulUser, UINT ulFlags)
@@ -161,21 +151,15 @@ struct PlatformFakes {
 
     static HRESULT WINAPI CoCreateInstance(REFCLSID stClsid, LPUNKNOWN, DWORD, REFIID riid, LPVOID* ppv)
     {
+        const auto it = std::find_if(F().vecClasses.begin(), F().vecClasses.end(), [&](auto& st) { return st.first == stClsid; });
         *ppv = nullptr;
-        const auto& vecClasses = F().vecClasses;
-        const auto it = std::find_if(vecClasses.begin(), vecClasses.end(), [&](auto& st) { return st.first == stClsid; });
-        return Fault("CoCreateInstance") ? E_OUTOFMEMORY : it == vecClasses.end() ? REGDB_E_CLASSNOTREG : it->second->QueryInterface(riid, ppv);
+        return Fault("CoCreateInstance") ? E_OUTOFMEMORY : it == F().vecClasses.end() ? REGDB_E_CLASSNOTREG : it->second->QueryInterface(riid, ppv);
     }
     static void WINAPI CoTaskMemFree(LPVOID p) { F().Give(p), ::CoTaskMemFree(p); }
     static HRESULT WINAPI PropVariantClear(PROPVARIANT* pst) { return pst->vt == VT_LPWSTR ? CoTaskMemFree(pst->pwszVal) : void(), PropVariantInit(pst), S_OK; }
     static HRESULT WINAPI MoInitMediaType(DMO_MEDIA_TYPE* pst, DWORD ulBytes)
     {
-        if (Fault("MoInitMediaType")) {
-            return E_OUTOFMEMORY;
-        }
-        *pst = {};
-        pst->cbFormat = ulBytes;
-        return pst->pbFormat = static_cast<BYTE*>(F().TaskMemory(ulBytes)), S_OK;
+        return Fault("MoInitMediaType") ? E_OUTOFMEMORY : (*pst = {}, pst->cbFormat = ulBytes, pst->pbFormat = static_cast<BYTE*>(F().TaskMemory(ulBytes)), S_OK);
     }
     static HRESULT WINAPI MoFreeMediaType(DMO_MEDIA_TYPE* pst) { return CoTaskMemFree(pst->pbFormat), S_OK; }
     static int WINAPI WideCharToMultiByte(UINT ulPage, DWORD ulFlags, LPCWCH pwsz, int i, LPSTR psz, int iBytes, LPCCH pszDefault, LPBOOL pb)

@@ -62,17 +62,16 @@ CWorld::~CWorld()
 
 std::string CWorld::Unreleased() const
 {
-    std::ostringstream oOut;
-    oOut << oPlatform.Outstanding();
+    std::string strOut = oPlatform.Outstanding();
     const std::pair<const char*, long> astObjects[] = {
         {"DirectSound", oDirectSound.References()}, {"sound buffer", oDirectSound.oBuffer.References()},
         {"capture", oCapture.References()},         {"capture buffer", oCapture.oBuffer.References()},
         {"enumerator", oEnumerator.References()},   {"microphone", oMicrophone.References()},
         {"loudspeaker", oSpeaker.References()},     {"DSP", oDsp.References()}};
     for (const auto& [pszName, lReferences] : astObjects) {
-        oOut << (lReferences != 0 ? std::string(pszName) + " references " + std::to_string(lReferences) + "; " : "");
+        strOut += lReferences != 0 ? std::string(pszName) + " references " + std::to_string(lReferences) + "; " : "";
     }
-    return oOut.str();
+    return strOut;
 }
 
 std::vector<std::string> CWorld::TakeErrors(bool bTexts)
@@ -90,11 +89,10 @@ std::vector<std::string> CWorld::TakeErrors(bool bTexts)
 
 bool WaitUntil(const std::function<bool()>& fnCondition, DWORD ulTimeoutMs)
 {
-    for (DWORD ulWaited = 0; !fnCondition(); ulWaited += 2) {
+    for (DWORD ulWaited = 0; !fnCondition(); ulWaited += 2, ::Sleep(2)) {
         if (ulWaited >= ulTimeoutMs) {
             return false;
         }
-        ::Sleep(2);
     }
     return true;
 }
@@ -130,13 +128,12 @@ uint32_t CRun::Call(const char* pszExport, const std::function<uint32_t()>& fnCa
                     vecErrors.end());
     const std::string strInjected = m_oWorld.oPlatform.Injected();
     if (strInjected != strBefore) {
-        char szResult[16];
-        std::snprintf(szResult, sizeof szResult, "0x%x", ulResult);
-        std::string strErrors;
-        for (const std::string& strError : vecErrors) {
-            strErrors += (strErrors.empty() ? "" : " / ") + strError.substr(0, 48);
+        std::ostringstream oOut;
+        oOut << pszExport << " 0x" << std::hex << ulResult;
+        for (size_t i = 0; i < std::max<size_t>(vecErrors.size(), 1); ++i) {
+            oOut << (i == 0 ? " " : " / ") << (vecErrors.empty() ? "-" : vecErrors[i].substr(0, 48));
         }
-        m_strOutcome = std::string(pszExport) + " " + szResult + " " + (strErrors.empty() ? "-" : strErrors);
+        m_strOutcome = oOut.str();
     }
     return ulResult;
 }

@@ -22,13 +22,8 @@ using ::testing::NiceMock;
 // Voice: 16 kHz mono, blocks of 20 ms.
 const AudioParam kstVoice = {16000, 1, 16, 640};
 
-struct LogRecord {
-    int32_t lLevel;
-    std::string strFile;
-    std::string strFunction;
-    std::string strFormat;
-    std::string strText;  // the format applied to its arguments
-};
+// strText: the format applied to its arguments.
+struct LogRecord { int32_t lLevel; std::string strFile, strFunction, strFormat, strText; };
 
 // What the library logs, kept as a host would format it.
 struct CLog {
@@ -42,10 +37,8 @@ private:
     static inline std::vector<LogRecord> sm_vec;
 };
 
-struct WorldOptions {
-    bool bDirectSound = true;
-    bool bEchoCancelling = false;  // one microphone, one loudspeaker and a DSP
-};
+// bEchoCancelling: one microphone, one loudspeaker and a DSP.
+struct WorldOptions { bool bDirectSound = true, bEchoCancelling = false; };
 
 class CWorld {
 public:
