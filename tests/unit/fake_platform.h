@@ -59,7 +59,6 @@ public:
     DWORD ulMixerValue = 0;
     DWORD ulMixerLine = 0;                                // line whose control was asked for
     std::vector<std::vector<uint8_t>> vecWaveOut;         // blocks written, in order
-    WAVEFORMATEX stWaveOutFormat = {};
     void(CALLBACK* pfnWaveOutProc)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) = nullptr;
     std::vector<WAVEHDR*> vecQueued;                      // written, not yet done
     uintptr_t ulWaveOutOpened = 0;

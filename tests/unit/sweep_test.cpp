@@ -141,7 +141,6 @@ void PlayThroughWaveOut(CWorld& oWorld, CRun& oRun)
         EXPECT_EQ(oWorld.oPlatform.vecWaveOut, (std::vector<std::vector<uint8_t>>{Blocks(1, 320), Blocks(1, 320, 0x41), Blocks(1, 320, 0x43)}));
         EXPECT_EQ(ulControls, 0u) << "the volume, stop and start";
         EXPECT_EQ(lVolume, 128);
-        EXPECT_EQ(oWorld.oPlatform.stWaveOutFormat.nBlockAlign, 2);
         EXPECT_EQ(oWorld.Logged("succeed to close waveout device"), 2);
     }
 }
@@ -211,7 +210,6 @@ void Capture(CWorld& oWorld, CRun& oRun, uint32_t ulSelector)
         EXPECT_TRUE(IsCounter(stReceived.vecBytes)) << "nothing lost or repeated";
         EXPECT_EQ(stReceived.ulSelfDestroyed, VOCORA_ERR_INVALID_ARG) << "from its own callback: at once";
         EXPECT_FALSE(oWorld.Logged("CaptureThread: Capture Data is Null."));
-        EXPECT_FALSE(oWorld.Logged("the number of waveform-audio input devices present in the system is greater than 1."));
         EXPECT_EQ(oWorld.oPlatform.ulMixerValue, ulSelector != 0 ? 32896u : 0u);
         EXPECT_EQ(lVolume, ulSelector != 0 ? 128 : -1);
     }
