@@ -19,8 +19,6 @@ class CFakePlatform {
 public:
     CFakePlatform();
     ~CFakePlatform() { Platform_Install(nullptr); sm_pCurrent = nullptr; }
-    CFakePlatform(const CFakePlatform&) = delete;
-    CFakePlatform& operator=(const CFakePlatform&) = delete;
     static CFakePlatform& Current() { return *sm_pCurrent; }
     static constexpr UINT kulTimerId = 7;
 
@@ -31,11 +29,7 @@ public:
     void FailHostCall(int iHostCall) { m_iFailHostCall = iHostCall; }
     int HostCalls() const { return m_iHostCalls; }
     std::atomic<bool> bCounting{true};  // off: host calls neither count nor fail
-    void FailSite(const std::string& strSite, int iTimes = 1)
-    {
-        m_strFailSite = strSite;
-        m_iFailTimes = iTimes;
-    }
+    void FailSite(const std::string& strSite, int iTimes = 1) { m_strFailSite = strSite, m_iFailTimes = iTimes; }
     // "site#n" of the injected fault (n counts that site's host calls), or "".
     std::string Injected() const { std::lock_guard<std::recursive_mutex> oLock(mtx); return m_strInjected; }
 
@@ -51,22 +45,19 @@ public:
     static wchar_t* TaskText(const wchar_t* pwszText);
 
     // Devices.
-    std::atomic<UINT> ulInputDevices{1};
-    std::atomic<UINT> ulOutputDevices{1};
+    std::atomic<UINT> ulInputDevices{1}, ulOutputDevices{1};
     std::map<std::string, FARPROC> mapDirectSound;        // exports; empty: no DSOUND.DLL
     std::vector<std::pair<CLSID, IUnknown*>> vecClasses;  // what CoCreateInstance finds
     std::vector<DWORD> vecMixerSources;                   // component type per source; 0: does not answer
-    DWORD ulMixerValue = 0;
-    DWORD ulMixerLine = 0;                                // line whose control was asked for
+    DWORD ulMixerValue = 0, ulMixerLine = 0;              // the level; the line whose control was asked for
     std::vector<std::vector<uint8_t>> vecWaveOut;         // blocks written, in order
     void(CALLBACK* pfnWaveOutProc)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) = nullptr;
     std::vector<WAVEHDR*> vecQueued;                      // written, not yet done
     uintptr_t ulWaveOutOpened = 0;
     std::string strTimerSet;                              // "delay resolution flags" of the last timer
-    std::function<void()> fnTimer;                        // the timer's callback, while it runs
+    std::function<void()> fnTimer, fnBeforeUnload;        // the timer's callback while it runs; called as DSOUND.DLL goes
     std::vector<HMODULE> vecQuietModules;                 // thread notifications turned off
     std::vector<DWORD> vecPins;                           // flags of each GetModuleHandleExW
-    std::function<void()> fnBeforeUnload;                 // called as DSOUND.DLL goes
     std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
     void FireTimer() { fnTimer ? fnTimer() : void(); }  // one tick, here

@@ -44,8 +44,6 @@ class CWorld {
 public:
     explicit CWorld(WorldOptions stOptions = {});
     ~CWorld();
-    CWorld(const CWorld&) = delete;
-    CWorld& operator=(const CWorld&) = delete;
 
     // COM references, handles, memory and devices still held; "" when none.
     std::string Unreleased() const;
