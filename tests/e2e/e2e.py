@@ -3,7 +3,6 @@
 #   e2e.py play PROGRAM MODE RATE CHANNELS [--fault drop|repeat|zero N]
 #       PROGRAM is vocora-host for the modes directsound, waveout and fallback (DSOUND.DLL not loaded), rig_probe for dsound (the rig's check)
 #   e2e.py capture VOCORA_HOST RATE CHANNELS SECONDS AEC DATALEN [--fault ...]
-#   e2e.py loopback VOCORA_HOST [--waveout]    the output routed into the microphone
 #   e2e.py lost VOCORA_HOST restart|unload     the sound server, or its devices, go and come back
 #
 # Every check prints one line with what was expected and what was measured.
@@ -143,22 +142,6 @@ def capture(work, exe, rate, chans, seconds, aec, datalen, *fault):
         *['--aec'] * (aec == '1')))
 
 
-# The output's monitor goes into the microphone feed (main routes it off). The
-# tool fails a take with dropouts; here it is the sound server's until every
-# take has one. A stream it stalled for a second shows as the library
-# reopening the device.
-def loopback(work, exe, *args):
-    def take(rec):
-        rig('route', 'on')
-        out = wine(exe, 'loopback', '--seconds', 2, *args)
-        if void := re.search(r'dropouts: [1-9]\d*|no capture data for \d+ ms|has gone silent', out.stdout):
-            return void.group(0)
-        ms = re.search(r'round-trip latency: ([\d.]+) ms', out.stdout)
-        check(out.returncode == 0 and ms is not None and 0 < float(ms.group(1)) < 1000, 'the round trip',
-              'status 0, found, under 1 s', f'status {out.returncode}, {ms and ms.group(1)} ms')
-    takes(work, take)
-
-
 # Which of the tones hz (whole periods in a second) stand out of the recording's spectrum: all of them must.
 def tones(what, expected, x, *hz):
     x = x.ravel()[:x.size // 16000 * 16000].astype(float)
@@ -201,9 +184,9 @@ def main(direction, exe, *args):
         return 1
     work = tempfile.mkdtemp(prefix=f'e2e-{direction}-', dir=ENV['VOCORA_RIG'])
     try:
-        {'play': play, 'capture': capture, 'loopback': loopback, 'lost': lost}[direction](work, exe, *args)
+        {'play': play, 'capture': capture, 'lost': lost}[direction](work, exe, *args)
     finally:  # the rig's devices as they were
-        rig(*{'play': ['output'], 'capture': ['microphone'], 'loopback': ['route', 'off']}.get(direction, ['plug']))
+        rig(*{'play': ['output'], 'capture': ['microphone']}.get(direction, ['plug']))
     if failed:
         print(f'recordings kept in {work}')
         if args[:1] == ('dsound',):

@@ -22,14 +22,12 @@ static int PlayThroughDirectSound(const char* pszFile)
     WAVEFORMATEX stFormat = {};
     oFile.seekg(20).read(reinterpret_cast<char*>(&stFormat), 16).seekg(44);
     const std::vector<char> vecPcm{std::istreambuf_iterator<char>(oFile), std::istreambuf_iterator<char>()};
-    const auto pfnCreate = reinterpret_cast<decltype(&DirectSoundCreate8)>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryA("dsound.dll"), "DirectSoundCreate8")));
     DSBUFFERDESC stDesc = {sizeof stDesc, DSBCAPS_GLOBALFOCUS, static_cast<DWORD>(vecPcm.size()), 0, &stFormat, {}};
     CComPtr<IDirectSound8> pDevice;
     CComPtr<IDirectSoundBuffer> pBuffer;
     void* pData = nullptr;
     DWORD ulData = 0, ulStatus = DSBSTATUS_PLAYING;
-    HRESULT hr = pfnCreate != nullptr && !vecPcm.empty() ? pfnCreate(nullptr, pDevice.Put(), nullptr) : E_NOINTERFACE;
+    HRESULT hr = !vecPcm.empty() ? DirectSoundCreate8(nullptr, pDevice.Put(), nullptr) : E_INVALIDARG;
     hr = SUCCEEDED(hr) ? pDevice->SetCooperativeLevel(GetDesktopWindow(), DSSCL_NORMAL) : hr;
     hr = SUCCEEDED(hr) ? pDevice->CreateSoundBuffer(&stDesc, pBuffer.Put(), nullptr) : hr;
     if (SUCCEEDED(hr) && SUCCEEDED(hr = pBuffer->Lock(0, stDesc.dwBufferBytes, &pData, &ulData, nullptr, nullptr, 0))) {

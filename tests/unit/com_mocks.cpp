@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "aec/aec_ids.h"
 
@@ -144,9 +145,7 @@ MockEndpoint::MockEndpoint(std::wstring wstrName, std::wstring wstrId)
     FALLIBLE(OpenPropertyStore, E_ACCESSDENIED, [this](DWORD, IPropertyStore** pp) { return Give(pp); });
     FALLIBLE(GetId, E_OUTOFMEMORY, [this](LPWSTR* ppwsz) { return *ppwsz = CFakePlatform::TaskText(this->wstrId.c_str()), S_OK; });
     FALLIBLE(GetValue, E_FAIL, [this](REFPROPERTYKEY stKey, PROPVARIANT* pst) {
-        pst->vt = VT_LPWSTR;
-        pst->pwszVal = CFakePlatform::TaskText(this->wstrName.c_str());
-        return stKey.pid == kPkeyDeviceFriendlyName.pid ? S_OK : E_INVALIDARG;
+        return pst->vt = VT_LPWSTR, pst->pwszVal = CFakePlatform::TaskText(this->wstrName.c_str()), stKey.pid == kPkeyDeviceFriendlyName.pid ? S_OK : E_INVALIDARG;
     });
 }
 
@@ -171,9 +170,7 @@ MockDsp::MockDsp()
     });
     FALLIBLE(GetValue, E_FAIL, [this](REFPROPERTYKEY stKey, PROPVARIANT* pst) { return *pst = mapProperties[stKey.pid], S_OK; });
     FALLIBLE(SetOutputType, E_INVALIDARG, [this](DWORD, const DMO_MEDIA_TYPE* pst, DWORD) {
-        stOutputType = *pst;
-        stOutputType.pbFormat = nullptr;
-        return std::memcpy(&stOutput, pst->pbFormat, sizeof stOutput), S_OK;
+        return stOutputType = *pst, stOutputType.pbFormat = nullptr, std::memcpy(&stOutput, pst->pbFormat, sizeof stOutput), S_OK;
     });
     FALLIBLE(AllocateStreamingResources, E_OUTOFMEMORY, [] { return S_OK; });
     // What is ready this pass, cycling through vecReady; more to come while the cycle lasts.
@@ -188,9 +185,7 @@ MockDsp::MockDsp()
             return E_FAIL;  // as the DSP does with a buffer it cannot use
         }
         const DWORD ulLength = std::min(ulReady, ulMax);
-        for (DWORD i = 0; i < ulLength; ++i) {
-            puc[i] = ucNext++;
-        }
+        std::iota(puc, puc + ulLength, ucNext), ucNext = static_cast<uint8_t>(ucNext + ulLength);
         pst->pBuffer->SetLength(ulLength);
         pst->dwStatus = ulPass % vecReady.size() != 0 ? DMO_OUTPUT_DATA_BUFFERF_INCOMPLETE : 0;
         return ulReady == 0 ? S_FALSE : S_OK;

@@ -85,21 +85,18 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         {kPlay, {48000, 2, 16, 0}, 0, 4 * 2048, ""}, {kPlay, {8000, 1, 8, 0}, 0, 4 * 512, ""},
         {kPlay, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
         {kPlay, {8000, 1, 16, 0x04000000}, 2, 0, "CDirectSoundPlay::Init Failed, Sound buffer size must be between 4 and 268435455"},
-        {kPlay, {0xFFFFFFFF, 1, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
-        {kPlay, {16000, 3, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
+        {kPlay, {0xFFFFFFFF, 1, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused}, {kPlay, {16000, 3, 16, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
         {kPlay, {16000, 1, 12, 640}, VOCORA_PLAY_ERR_NO_DEVICE, 0, pszPlayRefused},
         {kCapture, {8000, 1, 16, 0}, 0, 16 * 1024, ""},   {kCapture, {44100, 2, 16, 0}, 0, 16 * 8192, ""},
         {kCapture, {48000, 2, 16, 0}, 0, 16 * 16384, ""}, {kCapture, {16000, 1, 16, 1001}, 0, 16 * 1001, ""},
-        {kCapture, {23000, 1, 16, 0}, 0, 16 * 4096, ""},  // 23 ms of 46 frames a millisecond: 2048 frames
-        {kCapture, {999, 1, 16, 0}, 0, 16 * 2, ""},        // under a frame a millisecond: one frame
+        // 23 ms of 46 frames a millisecond: 2048 frames; under a frame a millisecond: one frame.
+        {kCapture, {23000, 1, 16, 0}, 0, 16 * 4096, ""}, {kCapture, {999, 1, 16, 0}, 0, 16 * 2, ""},
         {kCapture, {8000, 1, 7, 0}, VOCORA_ERR_ZERO_BLOCK, 0, kszDataLenZero},
-        {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
-        {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
+        {kCapture, {400000, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()}, {kCapture, {1, 1, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
         {kCapture, {16000, 0x40000000, 16, 0}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadFormat.c_str()},
         {kCapture, {16000, 1, 16, 0x10000000}, VOCORA_CAP_ERR_CREATE_BUFFER, 0, strBadParameter.c_str()},
         {kWaveOut, {16000, 2, 16, 320}, 0, 0, ""},
-        {kWaveOut, {16000, 0, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"},
-        {kWaveOut, {400000, 1, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"},
+        {kWaveOut, {16000, 0, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"}, {kWaveOut, {400000, 1, 16, 0}, VOCORA_PLAY_ERR_CREATE_DEVICE, 0, "failed to open waveout device"},
         {kWaveOut, {16000, 1, 16, 0x80000001}, VOCORA_ERR_NO_MEMORY, 0, "failed to malloc memory from system"},
         {kCaptureWithoutDirectSound, {16000, 1, 16, 0}, VOCORA_ERR_NOT_AVAILABLE, 0, "DirectSoundCaptureInit Failed, system unspport dsound to play and capture, use other"},
         {kEchoCancelling, {16000, 1, 16, 0}, 0, 0, ""},
@@ -132,8 +129,7 @@ VocoraPlayHandle sm_hReported = nullptr;
 
 // A host that stops and destroys the player from the log callback that reports
 // its loss: the play thread would wait for itself, so both must be refused.
-void VOCORA_CALL StopOnLoss(void* p, int32_t l, const char* pszFile, uint32_t ul, const char* pszFunction,
-                            const char* psz, va_list va)
+void VOCORA_CALL StopOnLoss(void* p, int32_t l, const char* pszFile, uint32_t ul, const char* pszFunction, const char* psz, va_list va)
 {
     CLog::Callback(p, l, pszFile, ul, pszFunction, psz, va);
     if (std::strstr(psz, "gone silent") != nullptr) {
@@ -167,8 +163,7 @@ TEST(Workers, FaultsAreReported)
         {true, "waveInGetNumDevs", {"CaptureThread Failed, ulWaveinDevNums not Exist."}, false},
         {true, "Lock", {"CaptureThread Failed, Lock buffer Fail, System Error:[-2005401550], ErrorMsg:Invalid call for the current state."}, true},
         {true, "Unlock", {"CaptureThread Fail, unLock Buffer Fail, System Error:[-2005401550], ErrorMsg:Invalid call for the current state."}, true},
-        {true, "WaitForSingleObject", {}, true},
-        {true, "GetCurrentPosition", {}, true},
+        {true, "WaitForSingleObject", {}, true}, {true, "GetCurrentPosition", {}, true},
         {true, "stuck", {StartsWith("CaptureThread Failed, no capture data for ")}, true},
     };
     for (const Case& stCase : astCases) {
@@ -463,10 +458,8 @@ TEST(MicrophoneLevel, FirstMicrophoneOrLineInAndTheScale)
     oWorld.oPlatform.FailSite("mixerClose");  // reported, and the next call opens anew
     EXPECT_EQ(SetMicVolume(0), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
     EXPECT_EQ(GetMicVolume(reinterpret_cast<uint32_t*>(&lVolume)), VOCORA_CAP_ERR_NO_INPUT_DEVICE);
-    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("mic volume component is not exist.",
-                                                 "close waveform-audio input device handle by Windows API failed.",
-                                                 "Failed, get mic volume line information Failed",
-                                                 "mic volume component is not exist.",
+    EXPECT_THAT(oWorld.TakeErrors(), ElementsAre("mic volume component is not exist.", "close waveform-audio input device handle by Windows API failed.",
+                                                 "Failed, get mic volume line information Failed", "mic volume component is not exist.",
                                                  "Failed, get mic volume line information failed"));
     EXPECT_EQ(oWorld.Unreleased(), "") << "the mixer closed again";
 }

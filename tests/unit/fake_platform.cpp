@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <sstream>
 
 extern "C" {
 #include <dmort.h>
@@ -195,21 +194,18 @@ bool CFakePlatform::Fault(const char* pszSite)
         strSite += "#" + std::to_string(++o.m_mapHostSiteCalls[pszSite]);
         bFail = bFail || ++o.m_iHostCalls == o.m_iFailHostCall;
     }
-    if (bFail && o.m_strInjected.empty()) {
-        o.m_strInjected = strSite;
-    }
+    o.m_strInjected += bFail && o.m_strInjected.empty() ? strSite : "";  // the first fault only
     return bFail;
 }
 
 std::string CFakePlatform::Outstanding() const
 {
     std::lock_guard<std::recursive_mutex> oLock(mtx);
-    std::ostringstream oOut;
-    oOut << (m_setHeld.empty() ? "" : std::to_string(m_setHeld.size()) + " memory blocks, handles or devices; ");
+    std::string strOut = m_setHeld.empty() ? "" : std::to_string(m_setHeld.size()) + " memory blocks, handles or devices; ";
     for (const auto& [str, iCount] : m_mapHeld) {
-        oOut << (iCount != 0 ? str + " " + std::to_string(iCount) + "; " : "");
+        strOut += iCount != 0 ? str + " " + std::to_string(iCount) + "; " : "";
     }
-    return oOut.str();
+    return strOut;
 }
 
 void CFakePlatform::CompleteWaveOut(size_t ulCount)

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "aec/aec_ids.h"
 #include "common/func_macros.h"
@@ -36,8 +37,7 @@ CWorld::CWorld(WorldOptions stOptions)
     }
     // Releasing an object after its module went would jump into nothing.
     oPlatform.fnBeforeUnload = [this] {
-        const long lHeld = oDirectSound.References() + oDirectSound.oBuffer.References() + oCapture.References() +
-                           oCapture.oBuffer.References();
+        const long lHeld = oDirectSound.References() + oDirectSound.oBuffer.References() + oCapture.References() + oCapture.oBuffer.References();
         EXPECT_EQ(lHeld, 0) << "references held as DSOUND.DLL goes";
     };
     if (stOptions.bEchoCancelling) {
@@ -121,19 +121,16 @@ uint32_t CRun::Call(const char* pszExport, const std::function<uint32_t()>& fnCa
     const std::vector<std::string> vecBetween = m_oWorld.TakeErrors();  // the worker threads' since the last call
     m_setSeen.insert(vecBetween.begin(), vecBetween.end());
     const uint32_t ulResult = fnCall();
-    std::vector<std::string> vecErrors = m_oWorld.TakeErrors();
+    const std::vector<std::string> vecErrors = m_oWorld.TakeErrors();
     m_setSeen.insert(vecErrors.begin(), vecErrors.end());
-    vecErrors.erase(std::remove_if(vecErrors.begin(), vecErrors.end(),
-                                   [&](const std::string& str) { return m_setUsual.count(str) != 0; }),
-                    vecErrors.end());
-    const std::string strInjected = m_oWorld.oPlatform.Injected();
-    if (strInjected != strBefore) {
+    if (m_oWorld.oPlatform.Injected() != strBefore) {
         std::ostringstream oOut;
         oOut << pszExport << " 0x" << std::hex << ulResult;
-        for (size_t i = 0; i < std::max<size_t>(vecErrors.size(), 1); ++i) {
-            oOut << (i == 0 ? " " : " / ") << (vecErrors.empty() ? "-" : vecErrors[i].substr(0, 48));
+        std::string strSeparator = " ";
+        for (const std::string& str : vecErrors) {
+            oOut << (m_setUsual.count(str) != 0 ? "" : std::exchange(strSeparator, " / ") + str.substr(0, 48));
         }
-        m_strOutcome = oOut.str();
+        m_strOutcome = oOut.str() + (strSeparator == " " ? " -" : "");
     }
     return ulResult;
 }

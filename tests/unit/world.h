@@ -27,8 +27,7 @@ struct LogRecord { int32_t lLevel; std::string strFile, strFunction, strFormat, 
 
 // What the library logs, kept as a host would format it.
 struct CLog {
-    static void VOCORA_CALL Callback(void*, int32_t lLevel, const char* pszFile, uint32_t, const char* pszFunction,
-                                     const char* pszFormat, va_list vaArgs);
+    static void VOCORA_CALL Callback(void*, int32_t lLevel, const char* pszFile, uint32_t, const char* pszFunction, const char* pszFormat, va_list vaArgs);
     static std::vector<LogRecord> Records() { std::lock_guard<std::mutex> oLock(sm_mtx); return sm_vec; }
     static void Clear() { std::lock_guard<std::mutex> oLock(sm_mtx); sm_vec.clear(); }
 
