@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <future>
 #include <thread>
 
@@ -12,11 +11,8 @@
 #include "aec/endpoint_lookup.h"
 #include "aec/media_buffer.h"
 #include "common/func_macros.h"
-#include "directsound/directsoundcapture.h"
 #include "directsound/directsoundplay.h"
 #include "log/log.h"
-#include "vocora_manager.h"
-#include "winmm/waveoutplay.h"
 #include "world.h"
 
 BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD ulReason, LPVOID);
