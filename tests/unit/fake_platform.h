@@ -60,7 +60,7 @@ public:
     std::vector<DWORD> vecPins;                           // flags of each GetModuleHandleExW
     std::atomic<int> aiSleeps[16] = {};                   // sleeps by length in ms (15: longer)
     void CompleteWaveOut(size_t ulCount);                 // the device finishes its oldest entries
-    void FireTimer() { fnTimer ? fnTimer() : void(); }  // one tick, here
+    void FireTimer() { const std::function<void()> fn = fnTimer; fn ? fn() : void(); }  // one tick, here; the tick may stop the timer
     mutable std::recursive_mutex mtx;
 
 private:
