@@ -107,7 +107,7 @@ TEST(Devices, RecordsMakeTheirBuffersOrAreRefused)
         const uint32_t ulResult =
             bCapture ? Vocora_CreateCaptureDec(&stCase.st, stCase.eDevice != kEchoCancelling, reinterpret_cast<VocoraCaptureHandle*>(&h))
                      : Vocora_CreatePlayDec(&stCase.st, reinterpret_cast<VocoraPlayHandle*>(&h));
-        SCOPED_TRACE(Message() << "case " << &stCase - astCases);
+        SCOPED_TRACE(Message() << stCase.eDevice << ": " << stCase.st.ulSampleRate << " " << stCase.st.ulChannels << " " << stCase.st.ulBitsPerSample << " " << stCase.st.ulDataLen);
         EXPECT_EQ(ulResult, stCase.ulResult);
         EXPECT_EQ(stCase.eDevice == kCapture ? oWorld.oCapture.oBuffer.stDesc.dwBufferBytes : oWorld.oDirectSound.oBuffer.stDesc.dwBufferBytes,
                   stCase.ulBufferBytes);
