@@ -52,7 +52,7 @@ void PlayThroughDirectSound(CWorld& oWorld, CRun& oRun)
         ulPlayed |= oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, &vecPcm[640 * i], 640); });
     }
     std::vector<uint8_t> vecTooMuch(26000, 0x7F);  // more than the queue's 40 blocks: refused whole
-    const uint32_t ulRefused = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, vecTooMuch.data(), 26000); });
+    const uint32_t ulRefused = oRun.Call("Vocora_Play", [&] { return Vocora_Play(h, vecTooMuch.data(), static_cast<uint32_t>(vecTooMuch.size())); });
     const auto fnPlayed = [&] {
         std::lock_guard<std::mutex> oLock(oBuffer.mtxPlayed);
         std::vector<uint8_t> vec(oBuffer.vecPlayed);
